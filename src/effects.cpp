@@ -1,0 +1,101 @@
+#include "effects.hpp"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector) {
+  // The selected units' parameters go to the odd positions of each run of four; the run is
+  // written twice.
+  const std::size_t firstUnit = unitSelector == 0 ? 0 : 1;
+  RawGroup raw{};
+  for (std::size_t half = 0; half < 2; ++half) {
+    const auto* parameters = stored.data() + 4 * half;
+    for (std::size_t copy = 0; copy < 2; ++copy) {
+      auto* written = raw.data() + 8 * half + 4 * copy;
+      written[1] = parameters[firstUnit];
+      written[3] = parameters[firstUnit + 2];
+    }
+  }
+  // Each data byte keeps only the selected unit's nibble, moved to the high (odd) half.
+  const auto* data = stored.data() + soundUnitCount;
+  auto* samples = raw.data() + 2 * soundUnitCount;
+  if (unitSelector == 0) {
+    for (std::size_t n = 0; n < sampleDataSize; ++n) {
+      samples[n] = static_cast<std::uint8_t>(data[n] << 4);
+    }
+  } else {
+    for (std::size_t n = 0; n < sampleDataSize; ++n) {
+      samples[n] = static_cast<std::uint8_t>(data[n] & 0xF0);
+    }
+  }
+  return raw;
+}
+
+std::string effectFileName(std::int32_t levelNumber, int entryIndex) {
+  // Room for any 32-bit level number and index, so no name is ever cut short.
+  std::array<char, 48> name{};
+  std::snprintf(name.data(), name.size(), "effect%d_%d.raw", levelNumber, entryIndex);
+  return name.data();
+}
+
+namespace {
+
+// Stored groups go through these fixed-size buffers, a chunk at a time, so memory stays flat
+// however long an effect is.
+constexpr std::size_t groupsPerChunk = 512;
+
+struct GroupChunks {
+  std::vector<StoredGroup> stored = std::vector<StoredGroup>(groupsPerChunk);
+  std::vector<RawGroup> raw = std::vector<RawGroup>(groupsPerChunk);
+};
+
+// Converts the entry's stored groups into `file`. Returns false when a write fails.
+bool writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
+                 GroupChunks& chunks) {
+  seekLevel(level, entry.groupOffset);
+  std::size_t remaining = entry.groupCount > 0 ? static_cast<std::size_t>(entry.groupCount) : 0;
+  while (remaining > 0) {
+    auto count = std::min(remaining, groupsPerChunk);
+    for (std::size_t k = 0; k < count; ++k) {
+      readBytes(level, chunks.stored[k]);
+      chunks.raw[k] = convertGroup(chunks.stored[k], entry.unitSelector);
+    }
+    if (std::fwrite(chunks.raw.data(), rawGroupSize, count, file) != count) {
+      return false;
+    }
+    remaining -= count;
+  }
+  return true;
+}
+
+void writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
+                 GroupChunks& chunks) {
+  std::FILE* file = std::fopen(name.c_str(), "wb");
+  if (file == nullptr) {
+    std::fprintf(run.console.err, "%s: Cannot create\n", name.c_str());
+    return;
+  }
+  std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
+               name.c_str(), entry.groupCount, run.path, entry.groupOffset);
+  bool written = writeGroups(run.level, entry, file, chunks);
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    // A truncated effect must not be left looking complete.
+    std::fprintf(run.console.err, "%s: Cannot write\n", name.c_str());
+    std::remove(name.c_str());
+  }
+}
+
+} // namespace
+
+void writeEffects(LevelRun& run, const SoundTable& table) {
+  GroupChunks chunks;
+  for (std::size_t index = 1; index < table.entries.size(); ++index) {
+    const auto& entry = table.entries[index];
+    if (entry.groupCount != 0) {
+      writeEffect(run, entry, effectFileName(run.levelNumber, static_cast<int>(index)), chunks);
+    }
+  }
+}

@@ -1,0 +1,171 @@
+#include "level_file.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <sys/stat.h>
+
+namespace {
+
+// Large enough that reading runs of stored groups costs about what copying them costs.
+constexpr std::size_t levelBufferSize = 64 * 1024;
+
+// Seeks the underlying file with a 64-bit offset: `long` is 32 bits on Windows, so plain
+// fseek cannot reach offsets of 2^31 or more there.
+bool seekFile(std::FILE* file, std::int64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool isDirectory(std::FILE* file) {
+  struct stat status {};
+  return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Fills the buffer with the bytes from the current position on. Leaves it empty when there
+// are none: at or past the end of the file, or on a read error.
+void refillBuffer(LevelStream& stream) {
+  stream.bufferStart = stream.position;
+  stream.bufferLength = 0;
+  if (stream.filePosition != stream.position && !seekFile(stream.file, stream.position)) {
+    stream.filePosition = -1;
+    return;
+  }
+  stream.bufferLength = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file);
+  stream.filePosition = stream.position + static_cast<std::int64_t>(stream.bufferLength);
+  if (stream.bufferLength < stream.buffer.size()) {
+    // The end of the file or an error: seek again before the next read, which also clears
+    // the stream's end-of-file and error flags.
+    stream.filePosition = -1;
+  }
+}
+
+} // namespace
+
+LevelStream openLevelStream(const char* path) {
+  LevelStream stream;
+  stream.file = std::fopen(path, "rb");
+  if (stream.file != nullptr && isDirectory(stream.file)) {
+    // Opening a directory for reading succeeds on POSIX systems, but it holds no level data.
+    closeLevelStream(stream);
+  }
+  if (stream.file != nullptr) {
+    stream.buffer.resize(levelBufferSize);
+  }
+  return stream;
+}
+
+void closeLevelStream(LevelStream& stream) {
+  if (stream.file != nullptr) {
+    std::fclose(stream.file);
+  }
+  stream.file = nullptr;
+}
+
+void readBytes(LevelStream& stream, std::span<std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    auto bufferEnd = stream.bufferStart + static_cast<std::int64_t>(stream.bufferLength);
+    if (stream.position < stream.bufferStart || stream.position >= bufferEnd) {
+      refillBuffer(stream);
+      if (stream.bufferLength == 0) {
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(done), bytes.end(), 0xFF);
+        return;
+      }
+      bufferEnd = stream.bufferStart + static_cast<std::int64_t>(stream.bufferLength);
+    }
+    auto available = static_cast<std::size_t>(bufferEnd - stream.position);
+    auto count = std::min(available, bytes.size() - done);
+    auto from = stream.buffer.begin() + (stream.position - stream.bufferStart);
+    std::copy_n(from, count, bytes.begin() + static_cast<std::ptrdiff_t>(done));
+    done += count;
+    stream.position += static_cast<std::int64_t>(count);
+  }
+}
+
+std::uint8_t readByte(LevelStream& stream) {
+  std::uint8_t byte = 0;
+  readBytes(stream, std::span(&byte, 1));
+  return byte;
+}
+
+std::uint16_t readU16be(LevelStream& stream) {
+  std::array<std::uint8_t, 2> bytes{};
+  readBytes(stream, bytes);
+  return getU16be(bytes.data());
+}
+
+std::uint32_t readU32be(LevelStream& stream) {
+  std::array<std::uint8_t, 4> bytes{};
+  readBytes(stream, bytes);
+  return getU32be(bytes.data());
+}
+
+void seekLevel(LevelStream& stream, std::uint32_t offset) {
+  stream.position = offset;
+}
+
+std::uint32_t soundHeaderOffset(std::span<const std::uint32_t, blocksBeforeSoundHeader> sizes) {
+  std::uint32_t offset = sectorSize;
+  for (auto size : sizes) {
+    offset += roundUpToSector(size);
+  }
+  return offset;
+}
+
+namespace {
+
+// Reads the block count and the block sizes. Sizes the file does not give (a count below 4)
+// count as 0, since a missing block takes no space; sizes past the fourth are read and
+// ignored.
+std::array<std::uint32_t, blocksBeforeSoundHeader> readBlockSizes(LevelStream& stream) {
+  std::array<std::uint32_t, blocksBeforeSoundHeader> sizes{};
+  auto blockCount = static_cast<std::int16_t>(readU16be(stream));
+  for (int block = 0; block < blockCount; ++block) {
+    auto size = readU32be(stream);
+    if (block < blocksBeforeSoundHeader) {
+      sizes[static_cast<std::size_t>(block)] = size;
+    }
+  }
+  return sizes;
+}
+
+// Entry indices are 16-bit: a larger count keeps the first 32767 records, and a count below
+// 1 has none.
+std::int32_t clampEntryCount(std::int32_t entryCount) {
+  return std::clamp(entryCount, std::int32_t{0}, maxEntryCount);
+}
+
+SoundEntry readSoundEntry(LevelStream& stream) {
+  // The group offset counts from the record's own first byte. Past the end of the file the
+  // position stays at the end, and that is what the offset is added to.
+  auto recordPosition = static_cast<std::uint32_t>(stream.position);
+  SoundEntry entry;
+  entry.groupOffset = recordPosition + readU32be(stream);
+  entry.groupCount = static_cast<std::int16_t>(readU16be(stream));
+  entry.unitSelector = readByte(stream);
+  readByte(stream);
+  return entry;
+}
+
+} // namespace
+
+SoundTable readTables(LevelRun& run) {
+  std::fprintf(run.console.out, "Reading block header from %s @$0...\n", run.path);
+  auto headerOffset = soundHeaderOffset(readBlockSizes(run.level));
+  seekLevel(run.level, headerOffset);
+  std::fprintf(run.console.out, "Reading sound header from %s @$%" PRIx32 "...\n", run.path,
+               headerOffset);
+
+  auto entryCount = static_cast<std::int32_t>(readU32be(run.level));
+  readU32be(run.level);
+  SoundTable table;
+  table.entries.resize(static_cast<std::size_t>(clampEntryCount(entryCount)));
+  for (std::size_t index = 1; index < table.entries.size(); ++index) {
+    table.entries[index] = readSoundEntry(run.level);
+  }
+  return table;
+}

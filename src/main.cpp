@@ -1,0 +1,5 @@
+#include "run.hpp"
+
+int main(int argc, char** argv) {
+  return runTool(argc, argv, {stdout, stderr});
+}

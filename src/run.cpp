@@ -1,0 +1,52 @@
+#include "run.hpp"
+
+#include "effects.hpp"
+
+#include <limits>
+
+std::int32_t levelNumberFromPath(const char* path) {
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  while (*path != '\0' && !isDigit(*path)) {
+    ++path;
+  }
+  constexpr auto largest = std::numeric_limits<std::int32_t>::max();
+  std::int32_t number = 0;
+  for (; isDigit(*path); ++path) {
+    auto digit = *path - '0';
+    if (number > (largest - digit) / 10) {
+      return largest;
+    }
+    number = number * 10 + digit;
+  }
+  return number;
+}
+
+int runLevelFile(const char* path, Console console) {
+  LevelRun run;
+  run.path = path;
+  run.console = console;
+  run.level = openLevelStream(path);
+  if (run.level.file == nullptr) {
+    std::fprintf(console.err, "%s: Cannot open\n", path);
+    return exitCannotOpen;
+  }
+  run.levelNumber = levelNumberFromPath(path);
+  std::fprintf(console.out, "Extracting Orrelin sound effects from level %d data:\n",
+               run.levelNumber);
+  auto table = readTables(run);
+  writeEffects(run, table);
+  closeLevelStream(run.level);
+  return exitCompleted;
+}
+
+int runTool(int argc, const char* const* argv, Console console) {
+  if (argc != 2) {
+    std::fputs("Usage: lvlsnd levelN.dat\n"
+               "Function: Extracts Orrelin sound effects from level data\n"
+               "Raw sound effect data is written to effectN_M.raw\n"
+               "Written by the lvlsnd developers\n",
+               console.err);
+    return exitUsage;
+  }
+  return runLevelFile(argv[1], console);
+}

@@ -1,0 +1,21 @@
+// The front end: the command line, the run sequence over one level file and the exit status.
+#pragma once
+
+#include "level_file.hpp"
+
+#include <cstdint>
+
+inline constexpr int exitCompleted = 0;
+inline constexpr int exitCannotOpen = 1;
+inline constexpr int exitUsage = 2;
+
+// The level number is the first run of decimal digits anywhere in the path, directory names
+// included; 0 when there is none. Too many digits saturate at the largest 32-bit value.
+std::int32_t levelNumberFromPath(const char* path);
+
+// Extracts the sound effects of the level file at `path` into the working directory and
+// returns the exit status.
+int runLevelFile(const char* path, Console console);
+
+// The whole tool: exactly one argument, the level file, or the usage text.
+int runTool(int argc, const char* const* argv, Console console);

@@ -1,0 +1,217 @@
+// Effect files written by the real executable: names, contents, progress lines, complaints.
+#include "effects.hpp"
+#include "tool_test.hpp"
+
+#include <filesystem>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The effect file content for `groups` (whole stored groups, back to back). The conversion
+// itself is pinned by the group conversion tests; these tests pin what goes around it.
+Bytes effectOf(const Bytes& groups, std::uint8_t unitSelector) {
+  Bytes raw;
+  for (std::size_t at = 0; at < groups.size(); at += storedGroupSize) {
+    StoredGroup stored;
+    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at), storedGroupSize, stored.begin());
+    auto converted = convertGroup(stored, unitSelector);
+    raw.insert(raw.end(), converted.begin(), converted.end());
+  }
+  return raw;
+}
+
+Bytes countingGroups(std::size_t count, std::uint8_t seed) {
+  Bytes groups;
+  for (std::size_t k = 0; k < count; ++k) {
+    auto group = countingGroup(static_cast<std::uint8_t>(seed + 11 * k));
+    groups.insert(groups.end(), group.begin(), group.end());
+  }
+  return groups;
+}
+
+Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+std::string hex(std::uint32_t value) {
+  std::ostringstream text;
+  text << std::hex << value;
+  return text.str();
+}
+
+std::string effectLine(const std::string& name, int groups, const std::string& path,
+                       std::uint32_t offset) {
+  return "Extracting " + name + " (" + std::to_string(groups) + " groups) from " + path + " @$" +
+         hex(offset) + "...\n";
+}
+
+std::string openingLines(int level, const std::string& path, std::uint32_t soundHeader) {
+  return "Extracting Orrelin sound effects from level " + std::to_string(level) + " data:\n" +
+         headerLines(path, hex(soundHeader));
+}
+
+using EffectFilesTest = ScratchTest;
+
+TEST_F(EffectFilesTest, WritesOneFilePerEntryWithGroupsAndSkipsEmptyEntries) {
+  LevelLayout layout;
+  layout.blockSizes[0] = 0x1000;
+  layout.blockSizes[1] = 0x10;
+  layout.blockSizes[3] = 0x801;
+  layout.blockFill = 0x5A;
+  layout.tail = countingGroups(3, 1);
+  layout.records = {{offsetToTail(1, 3, 0), 2, 0},
+                    {offsetToTail(2, 3, 0), 0, 1},
+                    {offsetToTail(3, 3, 240), 1, 1}};
+  auto path = putLevelFile("level4.dat", buildLevelFile(layout));
+  auto run = runLvlsnd(scratch, {path});
+
+  auto groups = soundHeaderStart(layout) + 32;
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, openingLines(4, path, 0x3000) + effectLine("effect4_1.raw", 2, path, groups) +
+                         effectLine("effect4_3.raw", 1, path, groups + 240));
+  std::map<std::string, Bytes> expected = {
+      {"effect4_1.raw", effectOf(slice(layout.tail, 0, 240), 0)},
+      {"effect4_3.raw", effectOf(slice(layout.tail, 240, 120), 1)}};
+  EXPECT_EQ(run.files, expected);
+  EXPECT_EQ(run.files["effect4_1.raw"].size(), 256u);
+}
+
+TEST_F(EffectFilesTest, EntriesReadFromTheirOwnOffsetsWhetherSharedOverlappingOrBackwards) {
+  LevelLayout layout;
+  layout.tail = countingGroups(4, 9);
+  auto backwards = static_cast<std::uint32_t>(-static_cast<std::int64_t>(0x800 + 8 + 8 * 3));
+  layout.records = {{offsetToTail(1, 4, 0), 3, 0},  // groups 0 to 2, even units
+                    {offsetToTail(2, 4, 0), 3, 1},  // the same groups, odd units
+                    {offsetToTail(3, 4, 60), 2, 1}, // overlapping, half a group in
+                    {backwards, 1, 0}};             // the block header's sector
+  auto bytes = buildLevelFile(layout);
+  auto path = putLevelFile("level1.dat", bytes);
+  auto run = runLvlsnd(scratch, {path});
+
+  auto tailStart = bytes.size() - layout.tail.size();
+  std::map<std::string, Bytes> expected = {
+      {"effect1_1.raw", effectOf(slice(layout.tail, 0, 360), 0)},
+      {"effect1_2.raw", effectOf(slice(layout.tail, 0, 360), 1)},
+      {"effect1_3.raw", effectOf(slice(layout.tail, 60, 240), 1)},
+      {"effect1_4.raw", effectOf(slice(bytes, 0, 120), 0)}};
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.files, expected);
+  EXPECT_EQ(run.out,
+            openingLines(1, path, 0x800) +
+                effectLine("effect1_1.raw", 3, path, static_cast<std::uint32_t>(tailStart)) +
+                effectLine("effect1_2.raw", 3, path, static_cast<std::uint32_t>(tailStart)) +
+                effectLine("effect1_3.raw", 2, path, static_cast<std::uint32_t>(tailStart + 60)) +
+                effectLine("effect1_4.raw", 1, path, 0));
+}
+
+TEST_F(EffectFilesTest, MissingBytesOfStoredGroupsReadAs255) {
+  LevelLayout layout;
+  layout.tail = countingGroups(1, 3);
+  layout.records = {{offsetToTail(1, 3, 60), 2, 1},  // crosses the end of the file
+                    {0x80000000, 2, 0},              // far past the end
+                    {0xFFFFFFFF - 0x810 - 8, 1, 1}}; // absolute 0xFFFFFFFF
+  auto path = putLevelFile("level2.dat", buildLevelFile(layout));
+  auto run = runLvlsnd(scratch, {path});
+
+  Bytes crossing = slice(layout.tail, 60, 60);
+  crossing.resize(240, 0xFF);
+  Bytes missing(240, 0xFF);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.files["effect2_1.raw"], effectOf(crossing, 1));
+  EXPECT_EQ(run.files["effect2_2.raw"], effectOf(missing, 0));
+  EXPECT_EQ(run.files["effect2_3.raw"], effectOf(slice(missing, 0, 120), 1));
+  EXPECT_NE(run.out.find("(2 groups) from ../level2.dat @$80000810..."), std::string::npos);
+  EXPECT_NE(run.out.find("(1 groups) from ../level2.dat @$ffffffff..."), std::string::npos);
+}
+
+TEST_F(EffectFilesTest, NegativeGroupCountsGiveEmptyAnnouncedFiles) {
+  LevelLayout layout;
+  layout.records = {{0x40, 0xFFFF, 0}, {0x40, 0x8000, 1}};
+  auto path = putLevelFile("level6.dat", buildLevelFile(layout));
+  auto run = runLvlsnd(scratch, {path});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, openingLines(6, path, 0x800) + effectLine("effect6_1.raw", -1, path, 0x848) +
+                         effectLine("effect6_2.raw", -32768, path, 0x850));
+  std::map<std::string, Bytes> expected = {{"effect6_1.raw", {}}, {"effect6_2.raw", {}}};
+  EXPECT_EQ(run.files, expected);
+}
+
+TEST_F(EffectFilesTest, SoundTableCutShortGivesEmptyFilesFromTheEndOfTheFile) {
+  Bytes bytes;
+  putU16be(bytes, 0);
+  padTo(bytes, 0x800);
+  putU32be(bytes, 4); // three records announced, none stored
+  putU32be(bytes, 0);
+  auto path = putLevelFile("level5.dat", bytes);
+  auto run = runLvlsnd(scratch, {path});
+
+  std::string lines = openingLines(5, path, 0x800);
+  std::map<std::string, Bytes> expected;
+  for (int index = 1; index <= 3; ++index) {
+    auto name = "effect5_" + std::to_string(index) + ".raw";
+    lines += effectLine(name, -1, path, 0x807);
+    expected[name] = {};
+  }
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, lines);
+  EXPECT_EQ(run.files, expected);
+}
+
+TEST_F(EffectFilesTest, NamesAreWholeForLongLevelNumbersAndIndices) {
+  LevelLayout layout;
+  layout.tail = countingGroups(1, 0);
+  layout.records.resize(121);
+  layout.records[120] = {offsetToTail(121, 121, 0), 1, 1};
+  const std::pair<std::string, std::string> cases[] = {
+      {"level1234.dat", "effect1234_121.raw"},
+      {"level2147483647.dat", "effect2147483647_121.raw"},
+      {"level99999999999.dat", "effect2147483647_121.raw"}};
+  for (const auto& [file, name] : cases) {
+    auto path = putLevelFile(file, buildLevelFile(layout));
+    auto run = runLvlsnd(scratch, {path});
+    EXPECT_EQ(run.status, 0);
+    std::map<std::string, Bytes> expected = {{name, effectOf(layout.tail, 1)}};
+    EXPECT_EQ(run.files, expected) << file;
+    fs::remove(scratch.work / name);
+  }
+}
+
+TEST_F(EffectFilesTest, ExistingFilesAreReplaced) {
+  LevelLayout layout;
+  layout.tail = countingGroups(1, 0);
+  layout.records = {{offsetToTail(1, 1, 0), 1, 0}};
+  auto path = putLevelFile("level7.dat", buildLevelFile(layout));
+  writeFile((scratch.work / "effect7_1.raw").string().c_str(), Bytes(1000, 0x77));
+  auto run = runLvlsnd(scratch, {path});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.files["effect7_1.raw"], effectOf(layout.tail, 0));
+}
+
+TEST_F(EffectFilesTest, FilesThatCannotBeCreatedOrWrittenAreReportedAndSkipped) {
+  LevelLayout layout;
+  layout.tail = countingGroups(3, 0);
+  layout.records = {{offsetToTail(1, 3, 0), 1, 0},
+                    {offsetToTail(2, 3, 0), 3, 1},
+                    {offsetToTail(3, 3, 120), 2, 0}};
+  auto path = putLevelFile("level9.dat", buildLevelFile(layout));
+  fs::create_directory(scratch.work / "effect9_1.raw");
+  fs::create_symlink("/dev/full", scratch.work / "effect9_2.raw");
+  auto run = runLvlsnd(scratch, {path});
+
+  auto groups = 0x800u + 32;
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "effect9_1.raw: Cannot create\neffect9_2.raw: Cannot write\n");
+  EXPECT_EQ(run.out, openingLines(9, path, 0x800) + effectLine("effect9_2.raw", 3, path, groups) +
+                         effectLine("effect9_3.raw", 2, path, groups + 120));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.work / "effect9_2.raw")))
+      << "a file that could not be written is removed";
+  EXPECT_TRUE(fs::is_directory(scratch.work / "effect9_1.raw"));
+  EXPECT_EQ(run.files["effect9_3.raw"], effectOf(slice(layout.tail, 120, 240), 0));
+}
+
+} // namespace

@@ -1,0 +1,32 @@
+// Runs the real lvlsnd executable in a scratch working directory and collects everything it
+// produced: exit status, standard output, standard error and the files it left behind.
+#pragma once
+
+#include "level_builder.hpp"
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+// A scratch folder for one test: level files go in `root`, the tool runs in `root/work`, so
+// the files in `work` are exactly what the tool wrote.
+struct Scratch {
+  std::filesystem::path root;
+  std::filesystem::path work;
+};
+
+Scratch makeScratch();
+void removeScratch(const Scratch& scratch);
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::map<std::string, Bytes> files; // every regular file in the working directory, by name
+};
+
+// Runs the tool with `arguments` in `scratch.work`. The executable is LVLSND_EXE from the
+// environment when set (run through LVLSND_LAUNCHER, such as wine64, when that is set too),
+// otherwise the one this build made. Output of a Windows build has its CR LF folded to LF.
+ToolRun runLvlsnd(const Scratch& scratch, const std::vector<std::string>& arguments);
