@@ -3,18 +3,23 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <span>
 #include <vector>
 
-RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector) {
+namespace {
+
+// Writes every byte of `raw`, so chunks can be converted in place without clearing them.
+void convertInto(const StoredGroup& stored, std::uint8_t unitSelector, RawGroup& raw) {
   // The selected units' parameters go to the odd positions of each run of four; the run is
   // written twice.
   const std::size_t firstUnit = unitSelector == 0 ? 0 : 1;
-  RawGroup raw{};
   for (std::size_t half = 0; half < 2; ++half) {
     const auto* parameters = stored.data() + 4 * half;
     for (std::size_t copy = 0; copy < 2; ++copy) {
       auto* written = raw.data() + 8 * half + 4 * copy;
+      written[0] = 0;
       written[1] = parameters[firstUnit];
+      written[2] = 0;
       written[3] = parameters[firstUnit + 2];
     }
   }
@@ -30,6 +35,13 @@ RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector) {
       samples[n] = static_cast<std::uint8_t>(data[n] & 0xF0);
     }
   }
+}
+
+} // namespace
+
+RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector) {
+  RawGroup raw;
+  convertInto(stored, unitSelector, raw);
   return raw;
 }
 
@@ -44,7 +56,7 @@ namespace {
 
 // Stored groups go through these fixed-size buffers, a chunk at a time, so memory stays flat
 // however long an effect is.
-constexpr std::size_t groupsPerChunk = 512;
+constexpr std::size_t groupsPerChunk = 1024;
 
 struct GroupChunks {
   std::vector<StoredGroup> stored = std::vector<StoredGroup>(groupsPerChunk);
@@ -58,9 +70,10 @@ bool writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
   std::size_t remaining = entry.groupCount > 0 ? static_cast<std::size_t>(entry.groupCount) : 0;
   while (remaining > 0) {
     auto count = std::min(remaining, groupsPerChunk);
+    auto storedBytes = std::as_writable_bytes(std::span(chunks.stored).first(count));
+    readBytes(level, {reinterpret_cast<std::uint8_t*>(storedBytes.data()), storedBytes.size()});
     for (std::size_t k = 0; k < count; ++k) {
-      readBytes(level, chunks.stored[k]);
-      chunks.raw[k] = convertGroup(chunks.stored[k], entry.unitSelector);
+      convertInto(chunks.stored[k], entry.unitSelector, chunks.raw[k]);
     }
     if (std::fwrite(chunks.raw.data(), rawGroupSize, count, file) != count) {
       return false;
@@ -77,6 +90,8 @@ void writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name
     std::fprintf(run.console.err, "%s: Cannot create\n", name.c_str());
     return;
   }
+  // Whole chunks are written at once; the file's own buffer would only split them.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
                name.c_str(), entry.groupCount, run.path, entry.groupOffset);
   bool written = writeGroups(run.level, entry, file, chunks);

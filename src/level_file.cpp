@@ -25,22 +25,43 @@ bool isDirectory(std::FILE* file) {
   return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// Fills the buffer with the bytes from the current position on. Leaves it empty when there
-// are none: at or past the end of the file, or on a read error.
-void refillBuffer(LevelStream& stream) {
-  stream.bufferStart = stream.position;
-  stream.bufferLength = 0;
+// Reads from the file at the current position into `bytes`. Returns how many bytes it got:
+// fewer at the end of the file or on a read error, none past the end.
+std::size_t readFromFile(LevelStream& stream, std::span<std::uint8_t> bytes) {
   if (stream.filePosition != stream.position && !seekFile(stream.file, stream.position)) {
     stream.filePosition = -1;
-    return;
+    return 0;
   }
-  stream.bufferLength = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file);
-  stream.filePosition = stream.position + static_cast<std::int64_t>(stream.bufferLength);
-  if (stream.bufferLength < stream.buffer.size()) {
+  auto got = std::fread(bytes.data(), 1, bytes.size(), stream.file);
+  stream.filePosition = stream.position + static_cast<std::int64_t>(got);
+  if (got < bytes.size()) {
     // The end of the file or an error: seek again before the next read, which also clears
     // the stream's end-of-file and error flags.
     stream.filePosition = -1;
   }
+  return got;
+}
+
+// Copies to the front of `bytes` what the buffer holds from the current position on.
+std::size_t copyFromBuffer(LevelStream& stream, std::span<std::uint8_t> bytes) {
+  auto bufferEnd = stream.bufferStart + static_cast<std::int64_t>(stream.bufferLength);
+  if (stream.position < stream.bufferStart || stream.position >= bufferEnd) {
+    return 0;
+  }
+  auto count = std::min(static_cast<std::size_t>(bufferEnd - stream.position), bytes.size());
+  std::copy_n(stream.buffer.begin() + (stream.position - stream.bufferStart), count, bytes.begin());
+  return count;
+}
+
+// Gets the next bytes for `bytes` from the file: a read as large as the buffer or larger goes
+// straight into `bytes`, a smaller one refills the buffer first.
+std::size_t readMore(LevelStream& stream, std::span<std::uint8_t> bytes) {
+  if (bytes.size() >= stream.buffer.size()) {
+    return readFromFile(stream, bytes);
+  }
+  stream.bufferStart = stream.position;
+  stream.bufferLength = readFromFile(stream, stream.buffer);
+  return copyFromBuffer(stream, bytes);
 }
 
 } // namespace
@@ -53,6 +74,8 @@ LevelStream openLevelStream(const char* path) {
     closeLevelStream(stream);
   }
   if (stream.file != nullptr) {
+    // The stream keeps its own buffer, so the file's would only add a copy.
+    std::setvbuf(stream.file, nullptr, _IONBF, 0);
     stream.buffer.resize(levelBufferSize);
   }
   return stream;
@@ -66,23 +89,17 @@ void closeLevelStream(LevelStream& stream) {
 }
 
 void readBytes(LevelStream& stream, std::span<std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    auto bufferEnd = stream.bufferStart + static_cast<std::int64_t>(stream.bufferLength);
-    if (stream.position < stream.bufferStart || stream.position >= bufferEnd) {
-      refillBuffer(stream);
-      if (stream.bufferLength == 0) {
-        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(done), bytes.end(), 0xFF);
-        return;
-      }
-      bufferEnd = stream.bufferStart + static_cast<std::int64_t>(stream.bufferLength);
+  while (!bytes.empty()) {
+    auto count = copyFromBuffer(stream, bytes);
+    if (count == 0) {
+      count = readMore(stream, bytes);
     }
-    auto available = static_cast<std::size_t>(bufferEnd - stream.position);
-    auto count = std::min(available, bytes.size() - done);
-    auto from = stream.buffer.begin() + (stream.position - stream.bufferStart);
-    std::copy_n(from, count, bytes.begin() + static_cast<std::ptrdiff_t>(done));
-    done += count;
+    if (count == 0) {
+      std::fill(bytes.begin(), bytes.end(), 0xFF);
+      return;
+    }
     stream.position += static_cast<std::int64_t>(count);
+    bytes = bytes.subspan(count);
   }
 }
 

@@ -129,6 +129,25 @@ TEST_F(EffectFilesTest, MissingBytesOfStoredGroupsReadAs255) {
   EXPECT_NE(run.out.find("(1 groups) from ../level2.dat @$ffffffff..."), std::string::npos);
 }
 
+TEST_F(EffectFilesTest, LongEffectsCrossingTheEndOfTheFileAreFilledWith255) {
+  // Several read chunks long, cut off in the middle of a group.
+  LevelLayout layout;
+  layout.tail = countingGroups(2500, 1);
+  layout.tail.resize(layout.tail.size() - 60);
+  layout.records = {{offsetToTail(1, 2, 0), 3000, 0}, {offsetToTail(2, 2, 1200), 2000, 1}};
+  auto path = putLevelFile("level2.dat", buildLevelFile(layout));
+  auto run = runLvlsnd(scratch, {path});
+
+  Bytes first = layout.tail;
+  first.resize(3000 * 120, 0xFF);
+  Bytes second = slice(layout.tail, 1200, layout.tail.size() - 1200);
+  second.resize(2000 * 120, 0xFF);
+  std::map<std::string, Bytes> expected = {{"effect2_1.raw", effectOf(first, 0)},
+                                           {"effect2_2.raw", effectOf(second, 1)}};
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.files == expected);
+}
+
 TEST_F(EffectFilesTest, NegativeGroupCountsGiveEmptyAnnouncedFiles) {
   LevelLayout layout;
   layout.records = {{0x40, 0xFFFF, 0}, {0x40, 0x8000, 1}};
