@@ -28,6 +28,11 @@ bool isDirectory(std::FILE* file) {
 // Reads from the file at the current position into `bytes`. Returns how many bytes it got:
 // fewer at the end of the file or on a read error, none past the end.
 std::size_t readFromFile(LevelStream& stream, std::span<std::uint8_t> bytes) {
+  // A short level file is read past its end over and over (every record of a long sound
+  // table, say); once the end is known, such reads cost nothing.
+  if (stream.fileEnd >= 0 && stream.position >= stream.fileEnd) {
+    return 0;
+  }
   if (stream.filePosition != stream.position && !seekFile(stream.file, stream.position)) {
     stream.filePosition = -1;
     return 0;
@@ -35,8 +40,10 @@ std::size_t readFromFile(LevelStream& stream, std::span<std::uint8_t> bytes) {
   auto got = std::fread(bytes.data(), 1, bytes.size(), stream.file);
   stream.filePosition = stream.position + static_cast<std::int64_t>(got);
   if (got < bytes.size()) {
-    // The end of the file or an error: seek again before the next read, which also clears
-    // the stream's end-of-file and error flags.
+    if (std::feof(stream.file) != 0) {
+      stream.fileEnd = stream.filePosition;
+    }
+    // Seek again before the next read, which also clears the end-of-file and error flags.
     stream.filePosition = -1;
   }
   return got;

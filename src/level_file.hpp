@@ -30,6 +30,7 @@ struct LevelStream {
   std::int64_t bufferStart = 0;   // offset of buffer[0]
   std::size_t bufferLength = 0;   // valid bytes in buffer
   std::int64_t filePosition = -1; // where the FILE is positioned; -1 when unknown
+  std::int64_t fileEnd = -1;      // the file's length once a read has met its end; -1 before
   std::vector<std::uint8_t> buffer;
 };
 

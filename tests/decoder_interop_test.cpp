@@ -25,7 +25,7 @@ Bytes xaSectors(const Bytes& rawGroups) {
     std::fill(sector.begin() + 1, sector.begin() + 11, 0xFF);
     sector[13] = 0x02;
     sector[15] = 0x02; // mode 2
-    for (std::size_t copy : {16, 20}) {
+    for (std::size_t copy : {std::size_t{16}, std::size_t{20}}) {
       sector[copy] = 1;
       sector[copy + 1] = 1;
       sector[copy + 2] = 0x64;

@@ -1,0 +1,66 @@
+// libFuzzer target: runs the whole extraction on the input as a level file, in a scratch
+// working directory that is emptied after every input.
+#include "effects.hpp"
+#include "run.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Inputs that would write more than this are skipped, to keep every run short.
+constexpr std::int64_t maxGroupsPerInput = 4096;
+constexpr std::int64_t maxEffectsPerInput = 256;
+
+const fs::path& scratchFolder() {
+  static const fs::path folder = [] {
+    // On tmpfs where there is one: the effect files never need to reach a disk.
+    auto parent = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string pattern = (parent / "lvlsnd-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::abort();
+    }
+    fs::create_directory(fs::path(pattern) / "work");
+    fs::current_path(fs::path(pattern) / "work");
+    return fs::path(pattern);
+  }();
+  return folder;
+}
+
+// Reads the sound table the way a run does and tells whether its effects stay small.
+bool writesLittle(const char* path, Console quiet) {
+  LevelRun run;
+  run.path = path;
+  run.console = quiet;
+  run.level = openLevelStream(path);
+  auto table = readTables(run);
+  closeLevelStream(run.level);
+  std::int64_t groups = 0;
+  std::int64_t effects = 0;
+  for (const auto& entry : table.entries) {
+    groups += entry.groupCount > 0 ? entry.groupCount : 0;
+    effects += entry.groupCount != 0 ? 1 : 0;
+  }
+  return groups <= maxGroupsPerInput && effects <= maxEffectsPerInput;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static std::FILE* devNull = std::fopen("/dev/null", "w");
+  const Console quiet{devNull, devNull};
+  auto level = (scratchFolder() / "level7.dat").string();
+  std::ofstream(level, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (writesLittle(level.c_str(), quiet) && runLevelFile(level.c_str(), quiet) != exitCompleted) {
+    std::abort(); // a readable level file always completes
+  }
+  for (const auto& item : fs::directory_iterator(scratchFolder() / "work")) {
+    fs::remove_all(item.path());
+  }
+  return 0;
+}

@@ -1,0 +1,70 @@
+// Writes the fuzzer's seed corpus: level files whole and cut short, with the values where
+// reading a level file is hardest.
+#include "level_builder.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+LevelLayout validLayout(std::uint8_t unitSelector) {
+  LevelLayout layout;
+  layout.blockSizes[0] = 0x10;
+  layout.blockSizes[2] = 0x801;
+  for (std::uint8_t seed = 0; seed < 3; ++seed) {
+    auto group = countingGroup(static_cast<std::uint8_t>(seed * 40));
+    layout.tail.insert(layout.tail.end(), group.begin(), group.end());
+  }
+  layout.records = {{offsetToTail(1, 3, 0), 2, unitSelector},
+                    {offsetToTail(2, 3, 120), 0, unitSelector},
+                    {offsetToTail(3, 3, 120), 2, unitSelector}};
+  return layout;
+}
+
+Bytes withHeader(std::uint16_t blockCount, std::uint32_t entryCount, std::uint32_t groupOffset) {
+  Bytes bytes;
+  putU16be(bytes, blockCount);
+  padTo(bytes, 0x800);
+  putU32be(bytes, entryCount);
+  putU32be(bytes, 0);
+  putU32be(bytes, groupOffset);
+  putU16be(bytes, 1);
+  putU16be(bytes, 0x0100);
+  auto group = countingGroup(9);
+  bytes.insert(bytes.end(), group.begin(), group.end());
+  return bytes;
+}
+
+Bytes cut(Bytes bytes, std::size_t size) {
+  bytes.resize(size);
+  return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("Usage: lvlsnd_make_corpus folder\n", stderr);
+    return 2;
+  }
+  const auto layout = validLayout(0);
+  const auto even = buildLevelFile(layout);
+  const auto table = soundHeaderStart(layout);
+  const std::pair<const char*, Bytes> seeds[] = {
+      {"valid-even-units", even},
+      {"valid-odd-units", buildLevelFile(validLayout(1))},
+      {"cut-in-block-header", cut(even, 7)},
+      {"cut-in-sound-header", cut(even, table + 5)},
+      {"cut-in-record", cut(even, table + 8 + 8 + 3)},
+      {"cut-in-group", cut(even, even.size() - 200)},
+      {"block-count-0", withHeader(0, 2, 8)},
+      {"block-count-negative", withHeader(0xFFFF, 2, 8)},
+      {"entry-count-max", withHeader(0, 0x7FFFFFFF, 8)},
+      {"offset-0x80000000", withHeader(0, 2, 0x80000000)},
+      {"offset-0xffffffff", withHeader(0, 2, 0xFFFFFFFF)},
+  };
+  for (const auto& [name, bytes] : seeds) {
+    writeFile((std::string(argv[1]) + "/" + name).c_str(), bytes);
+  }
+  return 0;
+}
