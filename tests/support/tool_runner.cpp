@@ -79,9 +79,10 @@ ToolRun runLvlsnd(const Scratch& scratch, const std::vector<std::string>& argume
   ToolRun run;
   int result = std::system(command.c_str());
   run.status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  bool windowsBuild = executable.ends_with(".exe");
-  run.out = readText(scratch.root / "stdout", windowsBuild);
-  run.err = readText(scratch.root / "stderr", windowsBuild);
+  run.windowsBuild = executable.ends_with(".exe");
+  run.rawOut = readText(scratch.root / "stdout", false);
+  run.out = readText(scratch.root / "stdout", run.windowsBuild);
+  run.err = readText(scratch.root / "stderr", run.windowsBuild);
   for (const auto& item : fs::directory_iterator(scratch.work)) {
     if (!item.is_regular_file()) {
       continue;

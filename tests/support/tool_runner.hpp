@@ -23,6 +23,8 @@ struct ToolRun {
   int status = -1;
   std::string out;
   std::string err;
+  std::string rawOut; // standard output before CR LF folding
+  bool windowsBuild = false;
   std::map<std::string, Bytes> files; // every regular file in the working directory, by name
 };
 
