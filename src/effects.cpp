@@ -55,8 +55,10 @@ std::string effectFileName(std::int32_t levelNumber, int entryIndex) {
 namespace {
 
 // Stored groups go through these fixed-size buffers, a chunk at a time, so memory stays flat
-// however long an effect is.
+// however long an effect is. A chunk of stored groups is read from the level file as one run
+// of bytes, so the groups must lie back to back.
 constexpr std::size_t groupsPerChunk = 1024;
+static_assert(sizeof(StoredGroup) == storedGroupSize && sizeof(RawGroup) == rawGroupSize);
 
 struct GroupChunks {
   std::vector<StoredGroup> stored = std::vector<StoredGroup>(groupsPerChunk);

@@ -62,22 +62,6 @@ TEST(GroupConversion, AllOnesAndAllZeroGroups) {
   }
 }
 
-TEST(GroupConversion, EveryDataByteIsConvertedOnItsOwn) {
-  // Each position gets its own value, so a byte taken from the wrong place shows.
-  StoredGroup stored{};
-  for (std::size_t k = 0; k < stored.size(); ++k) {
-    stored[k] = static_cast<std::uint8_t>(k * 37 + 5);
-  }
-  for (int selector : {0, 1}) {
-    auto raw = convertGroup(stored, static_cast<std::uint8_t>(selector));
-    for (std::size_t n = 0; n < sampleDataSize; ++n) {
-      auto d = stored[8 + n];
-      auto expected = selector == 0 ? (d & 0x0F) << 4 : d & 0xF0;
-      ASSERT_EQ(raw[16 + n], expected) << "selector " << selector << " byte " << n;
-    }
-  }
-}
-
 TEST(EffectFileName, HoldsTheWholeLevelNumberAndIndex) {
   struct Case {
     std::int32_t level;

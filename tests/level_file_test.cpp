@@ -67,12 +67,6 @@ TEST_F(LevelFileTest, MissingBytesReadAs255AndThePositionStaysAtTheEnd) {
   EXPECT_EQ(level.position, 3);
 }
 
-TEST_F(LevelFileTest, EmptyFileReadsAll255) {
-  auto& level = open({});
-  EXPECT_EQ(readU32be(level), 0xFFFFFFFFu);
-  EXPECT_EQ(level.position, 0);
-}
-
 TEST_F(LevelFileTest, SeeksReachEveryUnsigned32BitOffset) {
   auto& level = open({1, 2, 3, 4});
   for (std::uint32_t offset : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu, 5u}) {
@@ -111,11 +105,6 @@ TEST_F(LevelFileTest, ReadsAcrossBufferRefillsAndSeeksInsideAndOutsideTheBuffer)
         step.seekTo, std::min<std::size_t>(step.seekTo + step.length, bytes.size()));
     EXPECT_EQ(level.position, static_cast<std::int64_t>(end));
   }
-}
-
-TEST_F(LevelFileTest, DirectoryIsNotALevelFile) {
-  auto level = openLevelStream(scratch.work.string().c_str());
-  EXPECT_EQ(level.file, nullptr);
 }
 
 TEST(SoundHeaderOffset, AddsTheSectorRoundedSizesOfBlocks0To3AfterTheHeaderSector) {
@@ -161,16 +150,6 @@ TEST(LevelNumber, IsTheFirstRunOfDigitsAnywhereInThePath) {
   for (const auto& c : cases) {
     EXPECT_EQ(levelNumberFromPath(c.path), c.level) << c.path;
   }
-}
-
-TEST_F(LevelFileTest, PrintsBothHeaderLinesWithTheComputedOffset) {
-  LevelLayout layout;
-  layout.blockSizes[0] = 0x1000;
-  layout.blockSizes[1] = 0x10;
-  layout.blockSizes[3] = 0x801;
-  readTablesOf(buildLevelFile(layout));
-  EXPECT_EQ(printed, "Reading block header from level.dat @$0...\n"
-                     "Reading sound header from level.dat @$3000...\n");
 }
 
 TEST_F(LevelFileTest, RecordOffsetsCountFromTheRecordsOwnFirstByte) {
