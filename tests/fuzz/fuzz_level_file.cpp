@@ -25,7 +25,6 @@ const fs::path& scratchFolder() {
       std::abort();
     }
     fs::create_directory(fs::path(pattern) / "work");
-    fs::current_path(fs::path(pattern) / "work");
     return fs::path(pattern);
   }();
   return folder;
@@ -56,8 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto level = (scratchFolder() / "level7.dat").string();
   std::ofstream(level, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (writesLittle(level.c_str(), quiet) && runLevelFile(level.c_str(), quiet) != exitCompleted) {
-    std::abort(); // a readable level file always completes
+  if (writesLittle(level.c_str(), quiet)) {
+    // Effect files go to the working directory; libFuzzer needs its own back for its files.
+    auto fuzzerFolder = fs::current_path();
+    fs::current_path(scratchFolder() / "work");
+    if (runLevelFile(level.c_str(), quiet) != exitCompleted) {
+      std::abort(); // a readable level file always completes
+    }
+    fs::current_path(fuzzerFolder);
   }
   for (const auto& item : fs::directory_iterator(scratchFolder() / "work")) {
     fs::remove_all(item.path());
