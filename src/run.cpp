@@ -21,16 +21,21 @@ std::int32_t levelNumberFromPath(const char* path) {
   return number;
 }
 
-int runLevelFile(const char* path, Console console) {
+LevelRun openLevelRun(const char* path, Console console) {
   LevelRun run;
   run.path = path;
   run.console = console;
   run.level = openLevelStream(path);
+  run.levelNumber = levelNumberFromPath(path);
+  return run;
+}
+
+int runLevelFile(const char* path, Console console) {
+  auto run = openLevelRun(path, console);
   if (run.level.file == nullptr) {
     std::fprintf(console.err, "%s: Cannot open\n", path);
     return exitCannotOpen;
   }
-  run.levelNumber = levelNumberFromPath(path);
   std::fprintf(console.out, "Extracting Orrelin sound effects from level %d data:\n",
                run.levelNumber);
   auto table = readTables(run);

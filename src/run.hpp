@@ -13,6 +13,10 @@ inline constexpr int exitUsage = 2;
 // included; 0 when there is none. Too many digits saturate at the largest 32-bit value.
 std::int32_t levelNumberFromPath(const char* path);
 
+// Opens the level file at `path` for a run; the run's level file is null when it cannot be
+// opened.
+LevelRun openLevelRun(const char* path, Console console);
+
 // Extracts the sound effects of the level file at `path` into the working directory and
 // returns the exit status.
 int runLevelFile(const char* path, Console console);

@@ -32,10 +32,7 @@ const fs::path& scratchFolder() {
 
 // Reads the sound table the way a run does and tells whether its effects stay small.
 bool writesLittle(const char* path, Console quiet) {
-  LevelRun run;
-  run.path = path;
-  run.console = quiet;
-  run.level = openLevelStream(path);
+  auto run = openLevelRun(path, quiet);
   auto table = readTables(run);
   closeLevelStream(run.level);
   std::int64_t groups = 0;
