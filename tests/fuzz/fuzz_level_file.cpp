@@ -1,5 +1,5 @@
 // libFuzzer target: runs the whole extraction on the input as a level file, in a scratch
-// working directory that is emptied after every input.
+// folder of its own that is removed after every input.
 #include "effects.hpp"
 #include "run.hpp"
 
@@ -16,18 +16,14 @@ namespace {
 constexpr std::int64_t maxGroupsPerInput = 4096;
 constexpr std::int64_t maxEffectsPerInput = 256;
 
-const fs::path& scratchFolder() {
-  static const fs::path folder = [] {
-    // On tmpfs where there is one: the effect files never need to reach a disk.
-    auto parent = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string pattern = (parent / "lvlsnd-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::abort();
-    }
-    fs::create_directory(fs::path(pattern) / "work");
-    return fs::path(pattern);
-  }();
-  return folder;
+// On tmpfs where there is one: the effect files never need to reach a disk.
+fs::path makeScratchFolder() {
+  auto parent = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+  std::string pattern = (parent / "lvlsnd-fuzz-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::abort();
+  }
+  return pattern;
 }
 
 // Reads the sound table the way a run does and tells whether its effects stay small.
@@ -49,20 +45,20 @@ bool writesLittle(const char* path, Console quiet) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::FILE* devNull = std::fopen("/dev/null", "w");
   const Console quiet{devNull, devNull};
-  auto level = (scratchFolder() / "level7.dat").string();
-  std::ofstream(level, std::ios::binary | std::ios::trunc)
+  auto scratch = makeScratchFolder();
+  auto level = (scratch / "level7.dat").string();
+  std::ofstream(level, std::ios::binary)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   if (writesLittle(level.c_str(), quiet)) {
     // Effect files go to the working directory; libFuzzer needs its own back for its files.
     auto fuzzerFolder = fs::current_path();
-    fs::current_path(scratchFolder() / "work");
+    fs::create_directory(scratch / "work");
+    fs::current_path(scratch / "work");
     if (runLevelFile(level.c_str(), quiet) != exitCompleted) {
       std::abort(); // a readable level file always completes
     }
     fs::current_path(fuzzerFolder);
   }
-  for (const auto& item : fs::directory_iterator(scratchFolder() / "work")) {
-    fs::remove_all(item.path());
-  }
+  fs::remove_all(scratch);
   return 0;
 }
