@@ -12,9 +12,12 @@ namespace {
 
 std::string utf8Of(const wchar_t* text) {
   int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+  if (size <= 0) {
+    return {};
+  }
+  std::string utf8(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
-  utf8.resize(utf8.size() - 1);
+  utf8.pop_back(); // the terminating zero
   return utf8;
 }
 
