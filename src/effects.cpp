@@ -85,9 +85,19 @@ bool writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
   return true;
 }
 
+// Creating a file truncates it, so an effect file is never created over the level file
+// itself: a level file named like one of its effects, or linked under such a name, would be
+// destroyed while it is still being read.
+std::FILE* createEffectFile(const LevelRun& run, const std::string& name) {
+  if (sameFile(identityOf(name.c_str()), run.level.identity)) {
+    return nullptr;
+  }
+  return std::fopen(name.c_str(), "wb");
+}
+
 void writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
                  GroupChunks& chunks) {
-  std::FILE* file = std::fopen(name.c_str(), "wb");
+  std::FILE* file = createEffectFile(run, name);
   if (file == nullptr) {
     std::fprintf(run.console.err, "%s: Cannot create\n", name.c_str());
     return;

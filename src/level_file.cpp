@@ -3,51 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
-#include <sys/stat.h>
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <string>
-#include <windows.h>
-#endif
 
 namespace {
 
 // Large enough that reading runs of stored groups costs about what copying them costs.
 constexpr std::size_t levelBufferSize = 64 * 1024;
-
-// Seeks the underlying file with a 64-bit offset: `long` is 32 bits on Windows, so plain
-// fseek cannot reach offsets of 2^31 or more there.
-bool seekFile(std::FILE* file, std::int64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(file, offset, SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
-// Paths are UTF-8 (the Windows entry point makes them so); Windows opens them through the
-// wide API, since its narrow one takes the ANSI code page.
-std::FILE* openForReading(const char* path) {
-#ifdef _WIN32
-  int size = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-  if (size <= 0) {
-    return nullptr;
-  }
-  std::wstring widePath(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath.data(), size);
-  return _wfopen(widePath.c_str(), L"rb");
-#else
-  return std::fopen(path, "rb");
-#endif
-}
-
-bool isDirectory(std::FILE* file) {
-  struct stat status {};
-  return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
-}
 
 // Reads from the file at the current position into `bytes`. Returns how many bytes it got:
 // fewer at the end of the file or on a read error, none past the end.
@@ -99,12 +59,15 @@ std::size_t readMore(LevelStream& stream, std::span<std::uint8_t> bytes) {
 
 LevelStream openLevelStream(const char* path) {
   LevelStream stream;
-  stream.file = openForReading(path);
-  if (stream.file != nullptr && isDirectory(stream.file)) {
-    // Opening a directory for reading succeeds on POSIX systems, but it holds no level data.
+  stream.file = openFile(path, "rb");
+  if (stream.file != nullptr && !readableByOffset(stream.file)) {
+    // A level file is read by offset. A directory opens on POSIX systems but holds no level
+    // data, and a pipe cannot seek, so every byte would read as 255 and the run would report
+    // success over data it never saw.
     closeLevelStream(stream);
   }
   if (stream.file != nullptr) {
+    stream.identity = identityOf(stream.file);
     // The stream keeps its own buffer, so the file's would only add a copy.
     std::setvbuf(stream.file, nullptr, _IONBF, 0);
     stream.buffer.resize(levelBufferSize);
@@ -201,19 +164,26 @@ SoundEntry readSoundEntry(LevelStream& stream) {
 
 } // namespace
 
-SoundTable readTables(LevelRun& run) {
-  std::fprintf(run.console.out, "Reading block header from %s @$0...\n", run.path);
-  auto headerOffset = soundHeaderOffset(readBlockSizes(run.level));
-  seekLevel(run.level, headerOffset);
-  std::fprintf(run.console.out, "Reading sound header from %s @$%" PRIx32 "...\n", run.path,
-               headerOffset);
+std::uint32_t readSoundHeaderOffset(LevelStream& stream) {
+  return soundHeaderOffset(readBlockSizes(stream));
+}
 
-  auto entryCount = static_cast<std::int32_t>(readU32be(run.level));
-  readU32be(run.level);
+SoundTable readSoundTable(LevelStream& stream) {
+  auto entryCount = static_cast<std::int32_t>(readU32be(stream));
+  readU32be(stream);
   SoundTable table;
   table.entries.resize(static_cast<std::size_t>(clampEntryCount(entryCount)));
   for (std::size_t index = 1; index < table.entries.size(); ++index) {
-    table.entries[index] = readSoundEntry(run.level);
+    table.entries[index] = readSoundEntry(stream);
   }
   return table;
+}
+
+SoundTable readTables(LevelRun& run) {
+  std::fprintf(run.console.out, "Reading block header from %s @$0...\n", run.path);
+  auto headerOffset = readSoundHeaderOffset(run.level);
+  seekLevel(run.level, headerOffset);
+  std::fprintf(run.console.out, "Reading sound header from %s @$%" PRIx32 "...\n", run.path,
+               headerOffset);
+  return readSoundTable(run.level);
 }

@@ -2,6 +2,8 @@
 // block header that places the sound header, and the sound table read from it.
 #pragma once
 
+#include "platform.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,10 +34,11 @@ struct LevelStream {
   std::int64_t filePosition = -1; // where the FILE is positioned; -1 when unknown
   std::int64_t fileEnd = -1;      // the file's length once a read has met its end; -1 before
   std::vector<std::uint8_t> buffer;
+  FileIdentity identity; // which file it is, so that no effect file is created over it
 };
 
-// What the path names can be opened as a level file: a regular file, or at least not a
-// directory. Returns a stream with no file when it cannot.
+// Opens what the path names as a level file when it can be read by offset: a regular file or
+// a block device. Returns a stream with no file when it cannot.
 LevelStream openLevelStream(const char* path);
 void closeLevelStream(LevelStream& stream);
 
@@ -78,12 +81,6 @@ struct SoundTable {
   std::vector<SoundEntry> entries;
 };
 
-// Where a run prints: progress lines to `out`, complaints to `err`.
-struct Console {
-  std::FILE* out;
-  std::FILE* err;
-};
-
 // One run over one level file: the path as typed, the level number that names the effect
 // files, the open level file and where messages go.
 struct LevelRun {
@@ -92,6 +89,12 @@ struct LevelRun {
   LevelStream level;
   Console console{};
 };
+
+// Reads the block header from the current position (offset 0 of a freshly opened level file)
+// and returns where the sound header starts.
+std::uint32_t readSoundHeaderOffset(LevelStream& stream);
+// Reads the sound table from the current position, the start of the sound header.
+SoundTable readSoundTable(LevelStream& stream);
 
 // Reads the block header from the freshly opened level file, then the sound table from the
 // start of block 4, printing a line before each.

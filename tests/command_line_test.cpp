@@ -1,7 +1,9 @@
 // The command line and the run sequence, through the real executable.
 #include "tool_test.hpp"
 
+#include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,6 +41,24 @@ TEST_F(CommandLineTest, APathThatCannotBeOpenedIsReportedWithStatus1) {
     EXPECT_EQ(run.err, path + ": Cannot open\n");
     EXPECT_TRUE(run.files.empty()) << path;
   }
+}
+
+TEST_F(CommandLineTest, ALevelFileThatCannotBeReadByOffsetIsNotOpened) {
+  // A pipe cannot seek: every read by offset would give 255 and the run would look complete.
+  if (runningWindowsBuild()) {
+    GTEST_SKIP() << "a POSIX pipe means nothing to a Windows program under Wine";
+  }
+  auto fifo = scratch.root / "level3.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  putLevelFile("level3.dat", emptyLevel());
+  auto writer = "(cat '" + (scratch.root / "level3.dat").string() + "' > '" + fifo.string() +
+                "' 2>/dev/null &)";
+  ASSERT_EQ(std::system(writer.c_str()), 0);
+  auto run = runLvlsnd(scratch, {"../level3.fifo"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "../level3.fifo: Cannot open\n");
+  EXPECT_TRUE(run.files.empty());
 }
 
 TEST_F(CommandLineTest, LevelNumberComesFromTheFirstDigitsOfThePathAsTyped) {

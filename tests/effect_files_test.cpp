@@ -192,3 +192,49 @@ TEST_F(EffectFilesTest, FilesThatCannotBeCreatedOrWrittenAreReportedAndSkipped) 
 }
 
 } // namespace
+
+TEST_F(EffectFilesTest, TheLevelFileIsNeverCreatedOverUnderAnyNameThatLeadsToIt) {
+  // Larger than the read buffer, so effects read after a truncation would come out wrong.
+  LevelLayout layout;
+  layout.tail = countingGroups(700, 5);
+  layout.records = {{offsetToTail(1, 3, 0), 300, 0},
+                    {offsetToTail(2, 3, 0), 300, 1},
+                    {offsetToTail(3, 3, 300 * 120), 400, 1}};
+  auto bytes = buildLevelFile(layout);
+  auto tailStart = static_cast<std::uint32_t>(bytes.size() - layout.tail.size());
+  const std::map<std::string, Bytes> effects = {
+      {"effect1_1.raw", effectOf(slice(layout.tail, 0, 300 * 120), 0)},
+      {"effect1_2.raw", effectOf(slice(layout.tail, 0, 300 * 120), 1)},
+      {"effect1_3.raw", effectOf(slice(layout.tail, 300 * 120, 400 * 120), 1)}};
+  const std::pair<int, std::string> lines[] = {
+      {300, "effect1_1.raw"}, {300, "effect1_2.raw"}, {400, "effect1_3.raw"}};
+  struct Case {
+    std::string path;      // the level file as given to the tool
+    std::string levelFile; // where it is, from the scratch root
+    std::string link;      // a hard link to it in the working folder, or none
+    std::string blocked;   // the effect whose name leads to the level file
+  };
+  const Case cases[] = {{"effect1_1.raw", "work/effect1_1.raw", "", "effect1_1.raw"},
+                        {"../level1.dat", "level1.dat", "effect1_2.raw", "effect1_2.raw"}};
+  for (const auto& c : cases) {
+    fs::remove_all(scratch.work);
+    fs::create_directory(scratch.work);
+    writeFile((scratch.root / c.levelFile).string().c_str(), bytes);
+    if (!c.link.empty()) {
+      fs::create_hard_link(scratch.root / c.levelFile, scratch.work / c.link);
+    }
+    auto run = runLvlsnd(scratch, {c.path});
+
+    auto expectedFiles = effects;
+    expectedFiles[c.blocked] = bytes;
+    std::string expectedOut = openingLines(1, c.path, 0x800);
+    for (const auto& [groups, name] : lines) {
+      auto offset = tailStart + (name == "effect1_3.raw" ? 300 * 120 : 0);
+      expectedOut += name == c.blocked ? "" : effectLine(name, groups, c.path, offset);
+    }
+    EXPECT_EQ(run.status, 0) << c.path;
+    EXPECT_EQ(run.err, c.blocked + ": Cannot create\n");
+    EXPECT_EQ(run.out, expectedOut);
+    EXPECT_TRUE(run.files == expectedFiles) << c.path;
+  }
+}

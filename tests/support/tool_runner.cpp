@@ -58,8 +58,23 @@ void removeScratch(const Scratch& scratch) {
   fs::remove_all(scratch.root, ignored);
 }
 
+bool runningWindowsBuild() {
+  return environmentOr("LVLSND_EXE", "").ends_with(".exe");
+}
+
+std::string toolPath(const std::string& tool) {
+  // The other tools sit beside the extractor, with its file name extension.
+  fs::path extractor = environmentOr("LVLSND_EXE", LVLSND_TOOL_PATH);
+  return (extractor.parent_path() / (tool + extractor.extension().string())).string();
+}
+
 ToolRun runLvlsnd(const Scratch& scratch, const std::vector<std::string>& arguments) {
-  auto executable = environmentOr("LVLSND_EXE", LVLSND_TOOL_PATH);
+  return runTool(scratch, "lvlsnd", arguments);
+}
+
+ToolRun runTool(const Scratch& scratch, const std::string& tool,
+                const std::vector<std::string>& arguments) {
+  auto executable = toolPath(tool);
   auto launcher = environmentOr("LVLSND_LAUNCHER", "");
   std::vector<std::string> words = {"cd", shellQuoted(scratch.work.string()), "&&"};
   if (!launcher.empty()) {

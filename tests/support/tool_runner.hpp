@@ -28,7 +28,12 @@ struct ToolRun {
   std::map<std::string, Bytes> files; // every regular file in the working directory, by name
 };
 
-// Runs the tool with `arguments` in `scratch.work`. The executable is LVLSND_EXE from the
-// environment when set (run through LVLSND_LAUNCHER, such as wine64, when that is set too),
-// otherwise the one this build made. Output of a Windows build has its CR LF folded to LF.
+// Runs `tool` ("lvlsnd", "lvlsnd-wav" or "lvlsnd-replace") with `arguments` in
+// `scratch.work`. The tools are the ones this build made, or when LVLSND_EXE is set (to the
+// path of lvlsnd.exe, say) the ones beside it, run through LVLSND_LAUNCHER (such as wine64)
+// when that is set too. Output of a Windows build has its CR LF folded to LF.
+ToolRun runTool(const Scratch& scratch, const std::string& tool,
+                const std::vector<std::string>& arguments);
 ToolRun runLvlsnd(const Scratch& scratch, const std::vector<std::string>& arguments);
+std::string toolPath(const std::string& tool);
+bool runningWindowsBuild();

@@ -2,67 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numbers>
 
 namespace {
-
-// The prediction filters of XA ADPCM, in 1/64ths.
-constexpr int filterCount = 4;
-constexpr int filterGain[filterCount][2] = {{0, 0}, {60, 0}, {115, -52}, {98, -55}};
-constexpr int largestRange = 12;
-
-struct DecoderState {
-  int previous = 0;
-  int beforePrevious = 0;
-};
-
-int clampSample(long value) {
-  return static_cast<int>(std::clamp<long>(value, std::numeric_limits<std::int16_t>::min(),
-                                           std::numeric_limits<std::int16_t>::max()));
-}
-
-// Encodes one unit with one filter and range; returns the squared error and updates `state`
-// to what a decoder holds afterwards.
-long encodeWith(std::span<const std::int16_t, samplesPerUnit> samples, int filter, int range,
-                DecoderState& state, SoundUnit& unit) {
-  const int shift = largestRange - range;
-  long error = 0;
-  for (std::size_t k = 0; k < samplesPerUnit; ++k) {
-    int prediction = (state.previous * filterGain[filter][0] +
-                      state.beforePrevious * filterGain[filter][1] + 32) >>
-                     6;
-    double step = static_cast<double>(1 << shift);
-    long nibble = std::clamp(std::lround((samples[k] - prediction) / step), -8L, 7L);
-    int decoded = clampSample(nibble * (1L << shift) + prediction);
-    error += static_cast<long>(samples[k] - decoded) * (samples[k] - decoded);
-    unit.nibbles[k] = static_cast<std::uint8_t>(nibble & 0x0F);
-    state.beforePrevious = state.previous;
-    state.previous = decoded;
-  }
-  unit.parameter = static_cast<std::uint8_t>(filter << 4 | range);
-  return error;
-}
-
-SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, DecoderState& state) {
-  SoundUnit best;
-  DecoderState bestState;
-  long bestError = std::numeric_limits<long>::max();
-  for (int filter = 0; filter < filterCount; ++filter) {
-    for (int range = 0; range <= largestRange; ++range) {
-      SoundUnit unit;
-      DecoderState tried = state;
-      long error = encodeWith(samples, filter, range, tried, unit);
-      if (error < bestError) {
-        best = unit;
-        bestState = tried;
-        bestError = error;
-      }
-    }
-  }
-  state = bestState;
-  return best;
-}
 
 std::vector<std::int16_t> synthesize(double seconds, auto sampleAt) {
   std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * sampleRate));
@@ -73,17 +15,6 @@ std::vector<std::int16_t> synthesize(double seconds, auto sampleAt) {
 }
 
 } // namespace
-
-std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples) {
-  std::vector<std::int16_t> padded(samples.begin(), samples.end());
-  padded.resize((padded.size() + samplesPerUnit - 1) / samplesPerUnit * samplesPerUnit);
-  std::vector<SoundUnit> units;
-  DecoderState state;
-  for (std::size_t at = 0; at < padded.size(); at += samplesPerUnit) {
-    units.push_back(encodeUnit(std::span(padded).subspan(at).first<samplesPerUnit>(), state));
-  }
-  return units;
-}
 
 Bytes storedGroupsOf(const std::vector<SoundUnit>& even, const std::vector<SoundUnit>& odd) {
   auto groupCount = (std::max(even.size(), odd.size()) + 3) / 4;

@@ -3,25 +3,12 @@
 #pragma once
 
 #include "level_builder.hpp"
+#include "xa_adpcm.hpp"
 
-#include <array>
 #include <cstdint>
-#include <span>
 #include <vector>
 
-inline constexpr std::size_t samplesPerUnit = 28;
 inline constexpr int sampleRate = 37800;
-
-// One sound unit: its parameter byte (filter in the high nibble, range in the low nibble)
-// and its 28 four-bit samples.
-struct SoundUnit {
-  std::uint8_t parameter = 0;
-  std::array<std::uint8_t, samplesPerUnit> nibbles{};
-};
-
-// Encodes `samples`, padded with silence to whole units, as consecutive units, each with the
-// filter and range that decode closest to it; the decoder's state runs on from unit to unit.
-std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples);
 
 // Stored groups that carry `even` in units 0, 2, 4, 6 and `odd` in units 1, 3, 5, 7, four
 // units of each a group, in order; the shorter one is followed by silent units.
