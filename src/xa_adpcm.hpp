@@ -67,7 +67,18 @@ inline int predicted(const UnitCoding& coding, const PredictorState& state) {
 
 // The next 16-bit sample from a 4-bit sample (-8 to 7), remembered for the ones after it.
 inline std::int16_t decodeSample(int sample, const UnitCoding& coding, PredictorState& state) {
-  int value = std::clamp(sample * (1 << coding.shift) + predicted(coding, state), -32768, 32767);
+  // The same as sample * 2^shift + predicted(coding, state), since the scaled sample is a
+  // whole multiple of 64 before the shift; this way only the last sample's product waits for
+  // the sample before, which keeps a decoder's one long chain of dependent steps short.
+  int value =
+      (coding.gainPrevious * state.previous +
+       (coding.gainBeforePrevious * state.beforePrevious + 32 + sample * (64 << coding.shift))) >>
+      6;
+  // Clamped to 16 bits. Sound seldom needs it, so a predicted branch keeps the clamp off
+  // that chain; measured on random groups of every filter and range too, it beats min/max.
+  if (static_cast<unsigned>(value + 32768) > 65535u) [[unlikely]] {
+    value = value < 0 ? -32768 : 32767;
+  }
   state.beforePrevious = state.previous;
   state.previous = value;
   return static_cast<std::int16_t>(value);

@@ -1,76 +1,24 @@
 // Effect files decoded by ffmpeg's XA ADPCM decoder, which nobody here wrote: the extracted
 // groups must be exactly what the CD-ROM XA sound group layout says they are.
 #include "effects.hpp"
+#include "media_tools.hpp"
 #include "tool_test.hpp"
 #include "xa_sounds.hpp"
 
-#include <cmath>
-#include <cstdlib>
-#include <fstream>
-
 namespace {
 
-constexpr std::size_t sectorBytes = 2352;
-constexpr std::size_t groupsPerSector = 18;
-constexpr std::size_t sectorDataStart = 24;
 constexpr std::size_t samplesPerGroup = 4 * samplesPerUnit; // per stereo channel
-
-// Wraps raw groups into CD-XA audio sectors: sync, header, the subheader twice (file 1,
-// channel 1, real-time form 2 audio, stereo 37800 Hz), 18 groups, zero padding.
-Bytes xaSectors(const Bytes& rawGroups) {
-  constexpr std::size_t dataBytes = groupsPerSector * rawGroupSize;
-  Bytes sectors;
-  for (std::size_t at = 0; at < rawGroups.size(); at += dataBytes) {
-    Bytes sector(sectorBytes, 0);
-    std::fill(sector.begin() + 1, sector.begin() + 11, 0xFF);
-    sector[13] = 0x02;
-    sector[15] = 0x02; // mode 2
-    for (std::size_t copy : {std::size_t{16}, std::size_t{20}}) {
-      sector[copy] = 1;
-      sector[copy + 1] = 1;
-      sector[copy + 2] = 0x64;
-      sector[copy + 3] = 0x01;
-    }
-    auto count = std::min(dataBytes, rawGroups.size() - at);
-    std::copy_n(rawGroups.begin() + static_cast<std::ptrdiff_t>(at), count,
-                sector.begin() + sectorDataStart);
-    sectors.insert(sectors.end(), sector.begin(), sector.end());
-  }
-  return sectors;
-}
-
-struct Stereo {
-  std::vector<std::int16_t> left;
-  std::vector<std::int16_t> right;
-};
+constexpr std::size_t groupsPerSector = 18;
 
 class DecoderInteropTest : public ScratchTest {
 protected:
   void SetUp() override {
-    if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) {
+    if (!haveFfmpeg()) {
       GTEST_SKIP() << "ffmpeg is not installed";
     }
   }
 
-  Stereo decode(const Bytes& rawGroups) {
-    auto xa = scratch.root / "effect.xa";
-    auto pcm = scratch.root / "out.pcm";
-    writeFile(xa.string().c_str(), xaSectors(rawGroups));
-    auto log = scratch.root / "ffmpeg.log";
-    // The demuxer reports the end of the sectors as an input error; the status tells.
-    auto command = "ffmpeg -nostdin -y -v error -f psxstr -i '" + xa.string() +
-                   "' -f s16le -acodec pcm_s16le '" + pcm.string() + "' 2> '" + log.string() + "'";
-    auto status = std::system(command.c_str());
-    auto logBytes = readFile(log.string().c_str());
-    EXPECT_EQ(status, 0) << std::string(logBytes.begin(), logBytes.end());
-    auto bytes = readFile(pcm.string().c_str());
-    Stereo stereo;
-    for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4) {
-      stereo.left.push_back(static_cast<std::int16_t>(bytes[at] | bytes[at + 1] << 8));
-      stereo.right.push_back(static_cast<std::int16_t>(bytes[at + 2] | bytes[at + 3] << 8));
-    }
-    return stereo;
-  }
+  Stereo decode(const Bytes& rawGroups) { return decodeWithFfmpeg(rawGroups, scratch.root); }
 };
 
 // What filter 0 decodes a stored group's selected units to: each nibble, sign-extended and
@@ -120,19 +68,6 @@ TEST_F(DecoderInteropTest, RightChannelCarriesExactlyTheSelectedUnitsAndLeftIsSi
   }
 }
 
-double signalToNoiseDb(const std::vector<std::int16_t>& source,
-                       const std::vector<std::int16_t>& decoded) {
-  double signal = 0;
-  double noise = 0;
-  for (std::size_t k = 0; k < source.size(); ++k) {
-    double wanted = source[k];
-    double difference = wanted - decoded[k];
-    signal += wanted * wanted;
-    noise += difference * difference;
-  }
-  return 10 * std::log10(signal / noise);
-}
-
 TEST_F(DecoderInteropTest, SampleEffectsDecodeToTheSoundsTheyWereEncodedFrom) {
   auto path = putLevelFile("level3.dat", sampleLevelFile());
   auto run = runLvlsnd(scratch, {path});
@@ -150,6 +85,33 @@ TEST_F(DecoderInteropTest, SampleEffectsDecodeToTheSoundsTheyWereEncodedFrom) {
     EXPECT_GE(snr, 20.0) << c.name;
     RecordProperty(c.name, std::to_string(snr));
   }
+}
+
+TEST_F(DecoderInteropTest, WavSamplesAreWhatFfmpegDecodesFromTheRightChannel) {
+  // The sample's effects, and random groups of every filter and range that hit the clamp and
+  // carry the decoder's history across groups, sectors and the converter's chunks of 1024 groups.
+  auto path = putLevelFile("level3.dat", sampleLevelFile());
+  runLvlsnd(scratch, {path});
+  writeFile((scratch.work / "random.raw").string().c_str(), randomRawGroups(1100, 7));
+  const std::string names[] = {"effect3_1", "effect3_2", "effect3_4", "random"};
+  std::vector<std::string> arguments;
+  for (const auto& name : names) {
+    arguments.push_back(name + ".raw");
+  }
+  auto run = runTool(scratch, "lvlsnd-wav", arguments);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const auto& name : names) {
+    const auto& raw = run.files[name + ".raw"];
+    auto samples = wavSamples(run.files[name + ".wav"]);
+    auto right = decode(raw).right;
+    right.resize(raw.size() / rawGroupSize * samplesPerGroup);
+    EXPECT_EQ(samples, right) << name;
+    EXPECT_EQ(probeWav(scratch.work / (name + ".wav")),
+              "pcm_s16le 37800 1 " + std::to_string(right.size()));
+  }
+  auto random = wavSamples(run.files["random.wav"]);
+  EXPECT_TRUE(std::ranges::count(random, -32768) > 0 && std::ranges::count(random, 32767) > 0)
+      << "the random groups must reach both ends of the clamp";
 }
 
 TEST(SampleLevelFile, TheCommittedSampleIsWhatTheGeneratorMakes) {

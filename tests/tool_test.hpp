@@ -73,3 +73,22 @@ inline std::string openingLines(int level, const std::string& path, std::uint32_
   return "Extracting Orrelin sound effects from level " + std::to_string(level) + " data:\n" +
          headerLines(path, hex(soundHeader));
 }
+
+// Raw groups as in an effect file, of random sample data, each odd unit with a random filter
+// (0 to 3) and range (0 to 12): loud enough that decoding hits the clamp.
+inline Bytes randomRawGroups(std::size_t count, std::uint32_t seed) {
+  Bytes groups(count * rawGroupSize);
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    seed = seed * 1664525u + 1013904223u;
+    groups[k] = static_cast<std::uint8_t>(seed >> 24);
+  }
+  for (std::size_t at = 0; at < groups.size(); at += rawGroupSize) {
+    for (std::size_t unit = 1; unit < soundUnitCount; unit += 2) {
+      auto parameter = groups[at + rawUnitParameters + unit];
+      parameter = static_cast<std::uint8_t>((parameter & 0x30) | (parameter & 0x0F) % 13);
+      groups[at + rawUnitParameters + unit] = parameter;
+      groups[at + (unit < 4 ? unit : unit + 8)] = parameter; // the spare copy
+    }
+  }
+  return groups;
+}

@@ -3,10 +3,10 @@
 #include "effects.hpp"
 #include "run.hpp"
 
+#include "scratch_folder.hpp"
+
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -16,21 +16,12 @@ namespace {
 constexpr std::int64_t maxGroupsPerInput = 4096;
 constexpr std::int64_t maxEffectsPerInput = 256;
 
-// On tmpfs where there is one: the effect files never need to reach a disk.
-fs::path makeScratchFolder() {
-  auto parent = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-  std::string pattern = (parent / "lvlsnd-fuzz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::abort();
-  }
-  return pattern;
-}
-
 // Reads the sound table the way a run does and tells whether its effects stay small.
-bool writesLittle(const char* path, Console quiet) {
-  auto run = openLevelRun(path, quiet);
-  auto table = readTables(run);
-  closeLevelStream(run.level);
+bool writesLittle(const char* path) {
+  auto level = openLevelStream(path);
+  seekLevel(level, readSoundHeaderOffset(level));
+  auto table = readSoundTable(level);
+  closeLevelStream(level);
   std::int64_t groups = 0;
   std::int64_t effects = 0;
   for (const auto& entry : table.entries) {
@@ -47,9 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Console quiet{devNull, devNull};
   auto scratch = makeScratchFolder();
   auto level = (scratch / "level7.dat").string();
-  std::ofstream(level, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (writesLittle(level.c_str(), quiet)) {
+  writeInput(level, data, size);
+  if (writesLittle(level.c_str())) {
     // Effect files go to the working directory; libFuzzer needs its own back for its files.
     auto fuzzerFolder = fs::current_path();
     fs::create_directory(scratch / "work");

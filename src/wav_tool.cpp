@@ -1,0 +1,229 @@
+#include "wav_tool.hpp"
+
+#include "wav.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cinttypes>
+#include <string_view>
+#include <vector>
+
+void decodeEffectGroup(std::span<const std::uint8_t, rawGroupSize> group, PredictorState& state,
+                       std::span<std::int16_t, samplesPerEffectGroup> samples) {
+  // A local copy of the state stays in registers; the samples written cannot change it.
+  auto decoder = state;
+  auto* sample = samples.data();
+  for (std::size_t unit = 1; unit < soundUnitCount; unit += 2) {
+    auto coding = unitCodingOf(group[rawUnitParameters + unit]);
+    const auto* data = group.data() + rawSampleData;
+    for (std::size_t k = 0; k < samplesPerUnit; ++k) {
+      // An odd unit's sample is a high nibble: shifted down from a signed byte, it comes out
+      // sign-extended.
+      int nibble = static_cast<std::int8_t>(data[sampleByteOf(k, unit)] & 0xF0) >> 4;
+      *sample++ = decodeSample(nibble, coding, decoder);
+    }
+  }
+  state = decoder;
+}
+
+std::string wavNameFor(const std::string& effectPath) {
+  std::string_view extension = ".raw";
+  bool isRaw = effectPath.size() >= extension.size() &&
+               std::equal(extension.begin(), extension.end(),
+                          effectPath.end() - static_cast<std::ptrdiff_t>(extension.size()),
+                          [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b + 32 : b); });
+  return effectPath.substr(0, effectPath.size() - (isRaw ? extension.size() : 0)) + ".wav";
+}
+
+namespace {
+
+constexpr int exitAllConverted = 0;
+constexpr int exitComplaint = 1;
+constexpr int exitUsage = 2;
+
+constexpr const char* usageText =
+    "Usage: lvlsnd-wav [--rate HZ] FILE...\n"
+    "Function: Converts lvlsnd effect files to WAV files\n"
+    "Each effect file FILE.raw is written to FILE.wav beside it\n"
+    "  --rate HZ   sample rate written into the WAV files, 1000 to 192000 (default 37800)\n"
+    "  -h, --help  print this text\n"
+    "  --version   print the version\n";
+
+constexpr std::uint64_t wavBytesPerGroup = 2 * samplesPerEffectGroup;
+
+// Effect files go through these fixed buffers a chunk of groups at a time, so memory stays
+// flat whatever the size of the file, and every read and write is large.
+constexpr std::size_t groupsPerChunk = 1024;
+
+struct ConversionBuffers {
+  std::vector<RawGroup> groups = std::vector<RawGroup>(groupsPerChunk);
+  std::vector<std::int16_t> samples =
+      std::vector<std::int16_t>(groupsPerChunk * samplesPerEffectGroup);
+  std::vector<std::uint8_t> wavBytes = std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
+};
+
+struct WavCommand {
+  std::uint32_t rate = defaultWavRate;
+  std::vector<const char*> files;
+  bool help = false;
+  bool version = false;
+  std::string problem; // what is wrong with the command line; empty when nothing is
+};
+
+bool parseRate(const char* text, std::uint32_t& rate) {
+  if (text == nullptr) {
+    return false;
+  }
+  std::string_view digits = text;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), rate);
+  return error == std::errc{} && end == digits.data() + digits.size() && rate >= lowestWavRate &&
+         rate <= highestWavRate;
+}
+
+WavCommand parseWavCommand(int argc, const char* const* argv) {
+  WavCommand command;
+  bool optionsEnded = false;
+  for (int k = 1; k < argc && command.problem.empty() && !command.help && !command.version; ++k) {
+    std::string_view argument = argv[k];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      command.files.push_back(argv[k]);
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "-h" || argument == "--help") {
+      command.help = true;
+    } else if (argument == "--version") {
+      command.version = true;
+    } else if (argument == "--rate" || argument.starts_with("--rate=")) {
+      const char* value = argument == "--rate" ? (k + 1 < argc ? argv[++k] : nullptr) : argv[k] + 7;
+      if (!parseRate(value, command.rate)) {
+        command.problem = value == nullptr ? "--rate needs a value"
+                                           : "the rate must be an integer from 1000 to 192000, "
+                                             "not '" +
+                                                 std::string(value) + "'";
+      }
+    } else {
+      command.problem = "unknown option '" + std::string(argument) + "'";
+    }
+  }
+  if (command.problem.empty() && !command.help && !command.version && command.files.empty()) {
+    command.problem = "no effect file given";
+  }
+  return command;
+}
+
+enum class Transfer { done, readFailed, writeFailed };
+
+// Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`.
+Transfer decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCount,
+                      std::uint32_t rate, ConversionBuffers& buffers) {
+  auto header = monoWavHeader(rate, static_cast<std::uint32_t>(groupCount * wavBytesPerGroup));
+  if (std::fwrite(header.data(), 1, header.size(), output) != header.size()) {
+    return Transfer::writeFailed;
+  }
+  PredictorState state;
+  for (auto remaining = groupCount; remaining > 0;) {
+    auto count = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, groupsPerChunk));
+    if (std::fread(buffers.groups.data(), rawGroupSize, count, input) != count) {
+      return Transfer::readFailed;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      auto samples = std::span(buffers.samples).subspan(k * samplesPerEffectGroup);
+      decodeEffectGroup(buffers.groups[k], state, samples.first<samplesPerEffectGroup>());
+    }
+    for (std::size_t n = 0; n < count * samplesPerEffectGroup; ++n) {
+      putU16le(buffers.wavBytes.data() + 2 * n, static_cast<std::uint16_t>(buffers.samples[n]));
+    }
+    if (std::fwrite(buffers.wavBytes.data(), wavBytesPerGroup, count, output) != count) {
+      return Transfer::writeFailed;
+    }
+    remaining -= count;
+  }
+  return Transfer::done;
+}
+
+void complain(Console console, const std::string& name, const char* problem) {
+  std::fprintf(console.err, "%s: %s\n", name.c_str(), problem);
+}
+
+// Writes the WAV file for the open effect file. Returns false after a complaint.
+bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCount,
+                  std::uint32_t rate, Console console, ConversionBuffers& buffers) {
+  auto outputPath = wavNameFor(inputPath);
+  // Creating the WAV file truncates it, so it is never created over the effect file itself,
+  // whatever link leads there.
+  std::FILE* output = sameFile(identityOf(outputPath.c_str()), identityOf(input))
+                          ? nullptr
+                          : openFile(outputPath.c_str(), "wb");
+  if (output == nullptr) {
+    complain(console, outputPath, "Cannot create");
+    return false;
+  }
+  std::setvbuf(output, nullptr, _IONBF, 0);
+  std::fprintf(console.out, "Converting %s to %s (%" PRIu64 " groups)...\n", inputPath,
+               outputPath.c_str(), groupCount);
+  auto transfer = decodeGroups(input, output, groupCount, rate, buffers);
+  bool closed = std::fclose(output) == 0;
+  if (transfer == Transfer::done && closed) {
+    return true;
+  }
+  // An incomplete WAV file must not be left looking complete.
+  removeFile(outputPath.c_str());
+  if (transfer == Transfer::readFailed) {
+    complain(console, inputPath, "Cannot read");
+  } else {
+    complain(console, outputPath, "Cannot write");
+  }
+  return false;
+}
+
+// Converts one effect file into a WAV file beside it. Returns false after a complaint.
+bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
+                       ConversionBuffers& buffers) {
+  std::FILE* input = openFile(path, "rb");
+  // Only a regular file has a size, and the WAV header is written from it.
+  std::int64_t size = input != nullptr ? fileSize(input) : -1;
+  auto groupCount = static_cast<std::uint64_t>(size) / rawGroupSize;
+  bool converted = false;
+  if (size < 0) {
+    complain(console, path, "Cannot open");
+  } else if (groupCount * wavBytesPerGroup > largestWavData) {
+    complain(console, path, "Too long for a WAV file");
+  } else {
+    std::setvbuf(input, nullptr, _IONBF, 0);
+    converted = writeWavFile(input, path, groupCount, rate, console, buffers);
+  }
+  if (input != nullptr) {
+    std::fclose(input);
+  }
+  auto leftOver = static_cast<std::uint64_t>(size) % rawGroupSize;
+  if (converted && leftOver != 0) {
+    std::fprintf(console.err, "%s: Left out %" PRIu64 " bytes after the last whole group\n", path,
+                 leftOver);
+    return false;
+  }
+  return converted;
+}
+
+} // namespace
+
+int runWavTool(int argc, const char* const* argv, Console console) {
+  auto command = parseWavCommand(argc, argv);
+  if (!command.problem.empty()) {
+    std::fprintf(console.err, "lvlsnd-wav: %s\n%s", command.problem.c_str(), usageText);
+    return exitUsage;
+  }
+  if (command.help) {
+    std::fputs(usageText, console.out);
+    return exitAllConverted;
+  }
+  if (command.version) {
+    std::fputs("lvlsnd-wav " LVLSND_VERSION "\n", console.out);
+    return exitAllConverted;
+  }
+  ConversionBuffers buffers;
+  bool allConverted = true;
+  for (const char* file : command.files) {
+    allConverted = convertEffectFile(file, command.rate, console, buffers) && allConverted;
+  }
+  return allConverted ? exitAllConverted : exitComplaint;
+}
