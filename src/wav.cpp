@@ -1,5 +1,9 @@
 #include "wav.hpp"
 
+#include "platform.hpp"
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -31,4 +35,142 @@ std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
   putTag(bytes + 36, "data");
   putU32le(bytes + 40, dataSize);
   return header;
+}
+
+namespace {
+
+constexpr std::uint16_t floatFormat = 3;
+constexpr std::uint16_t extensibleFormat = 0xFFFE;
+
+std::uint16_t getU16le(const std::uint8_t* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+std::uint32_t getU32le(const std::uint8_t* bytes) {
+  return getU16le(bytes) | std::uint32_t{getU16le(bytes + 2)} << 16;
+}
+
+bool readExactly(std::FILE* file, std::uint8_t* bytes, std::size_t size) {
+  return std::fread(bytes, 1, size, file) == size;
+}
+
+// The fmt chunk, as far as the reader needs it.
+struct WavFormat {
+  bool found = false;
+  std::uint16_t format = 0; // the subformat of WAVE_FORMAT_EXTENSIBLE
+  std::uint16_t channels = 0;
+  std::uint16_t bits = 0;
+};
+
+// Where the samples are: the data chunk's start and its size, cut to what the file holds.
+struct WavData {
+  bool found = false;
+  std::int64_t start = 0;
+  std::uint64_t size = 0;
+};
+
+WavFormat formatOf(const std::uint8_t* chunk, std::uint32_t size) {
+  WavFormat format{true, getU16le(chunk), getU16le(chunk + 2), getU16le(chunk + 14)};
+  if (format.format == extensibleFormat && size >= 26) {
+    format.format = getU16le(chunk + 24); // the first two bytes of the subformat GUID
+  }
+  return format;
+}
+
+bool supported(const WavFormat& format) {
+  bool pcm =
+      format.format == pcmFormat && (format.bits == 8 || format.bits == 16 || format.bits == 24);
+  bool floating = format.format == floatFormat && format.bits == 32;
+  return (pcm || floating) && (format.channels == 1 || format.channels == 2);
+}
+
+// One channel's sample in 16 bits: 8-bit samples are unsigned, 24-bit ones lose their lowest
+// byte, float ones are scaled from -1 ... 1 and clamped.
+int sampleOf(const std::uint8_t* bytes, const WavFormat& format) {
+  switch (format.bits) {
+  case 8:
+    return (bytes[0] - 128) * 256;
+  case 16:
+    return static_cast<std::int16_t>(getU16le(bytes));
+  case 24:
+    return static_cast<std::int16_t>(getU16le(bytes + 1));
+  default: {
+    float value = 0;
+    std::uint32_t bits = getU32le(bytes);
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isnan(value)) {
+      return 0;
+    }
+    return static_cast<int>(std::lround(std::clamp(value * 32768.0, -32768.0, 32767.0)));
+  }
+  }
+}
+
+// Walks the chunks after "RIFF", size, "WAVE" up to the end of the file.
+std::string findChunks(std::FILE* file, std::int64_t fileSize, WavFormat& format, WavData& data) {
+  std::int64_t at = 12;
+  std::uint8_t header[8];
+  while (at + 8 <= fileSize && seekFile(file, at) && readExactly(file, header, 8)) {
+    std::uint32_t size = getU32le(header + 4);
+    std::int64_t start = at + 8;
+    if (std::memcmp(header, "fmt ", 4) == 0 && !format.found) {
+      std::uint8_t chunk[40] = {};
+      if (size < 16 || !readExactly(file, chunk, std::min<std::size_t>(size, sizeof chunk))) {
+        return "Damaged fmt chunk";
+      }
+      format = formatOf(chunk, size);
+    } else if (std::memcmp(header, "data", 4) == 0 && !data.found) {
+      data = {true, start,
+              std::min<std::uint64_t>(size, static_cast<std::uint64_t>(fileSize - start))};
+    }
+    // Chunks of odd size are followed by a padding byte.
+    at = start + size + (size & 1);
+  }
+  if (!format.found) {
+    return "No fmt chunk";
+  }
+  return data.found ? "" : "No data chunk";
+}
+
+} // namespace
+
+std::string readWavSound(std::FILE* file, std::size_t wantedSamples, WavSound& sound) {
+  std::uint8_t riff[12];
+  auto fileSize = ::fileSize(file);
+  if (fileSize < 12 || !seekFile(file, 0) || !readExactly(file, riff, 12) ||
+      std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    return "Not a WAV file";
+  }
+  WavFormat format;
+  WavData data;
+  auto problem = findChunks(file, fileSize, format, data);
+  if (!problem.empty()) {
+    return problem;
+  }
+  if (!supported(format)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Unsupported WAV format 0x%04x, %u channel%s, %u bits",
+                  unsigned{format.format}, unsigned{format.channels},
+                  format.channels == 1 ? "" : "s", unsigned{format.bits});
+    return text;
+  }
+  std::size_t sampleBytes = format.bits / 8u;
+  std::size_t frameBytes = sampleBytes * format.channels;
+  auto frames = data.size / frameBytes;
+  auto kept = static_cast<std::size_t>(std::min<std::uint64_t>(frames, wantedSamples));
+  sound.leftOut = frames - kept;
+  sound.samples.resize(kept);
+  std::vector<std::uint8_t> bytes(kept * frameBytes);
+  if (!seekFile(file, data.start) || !readExactly(file, bytes.data(), bytes.size())) {
+    return "Cannot read";
+  }
+  for (std::size_t k = 0; k < kept; ++k) {
+    const auto* frame = bytes.data() + k * frameBytes;
+    int sample = sampleOf(frame, format);
+    if (format.channels == 2) {
+      sample = (sample + sampleOf(frame + sampleBytes, format)) >> 1;
+    }
+    sound.samples[k] = static_cast<std::int16_t>(sample);
+  }
+  return "";
 }

@@ -1,9 +1,13 @@
-// WAV files: the canonical header the WAV converter writes.
+// WAV files: the canonical header the WAV converter writes, and the reader of what a sound
+// editor writes, for the replacer.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 // RIFF, WAVE, a 16-byte fmt chunk and the data chunk's own header.
 inline constexpr std::size_t wavHeaderSize = 44;
@@ -24,3 +28,15 @@ inline void putU32le(std::uint8_t* bytes, std::uint32_t value) {
 // of samples following it.
 std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
                                                       std::uint32_t dataSize);
+
+// The sound of a WAV file, as mono 16-bit samples.
+struct WavSound {
+  std::vector<std::int16_t> samples; // at most as many as were asked for
+  std::uint64_t leftOut = 0;         // how many more the file holds
+};
+
+// Reads up to `wantedSamples` samples of an open WAV file: RIFF chunks in any order, unknown
+// chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;
+// mono, or stereo averaged to mono. A data chunk cut short gives the samples that are there.
+// Returns what makes the file unreadable, or an empty text.
+std::string readWavSound(std::FILE* file, std::size_t wantedSamples, WavSound& sound);

@@ -1,5 +1,6 @@
 #include "wav_tool.hpp"
 
+#include "command_line.hpp"
 #include "wav.hpp"
 
 #include <algorithm>
@@ -62,53 +63,11 @@ struct ConversionBuffers {
   std::vector<std::uint8_t> wavBytes = std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
 };
 
-struct WavCommand {
-  std::uint32_t rate = defaultWavRate;
-  std::vector<const char*> files;
-  bool help = false;
-  bool version = false;
-  std::string problem; // what is wrong with the command line; empty when nothing is
-};
-
 bool parseRate(const char* text, std::uint32_t& rate) {
-  if (text == nullptr) {
-    return false;
-  }
   std::string_view digits = text;
   auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), rate);
   return error == std::errc{} && end == digits.data() + digits.size() && rate >= lowestWavRate &&
          rate <= highestWavRate;
-}
-
-WavCommand parseWavCommand(int argc, const char* const* argv) {
-  WavCommand command;
-  bool optionsEnded = false;
-  for (int k = 1; k < argc && command.problem.empty() && !command.help && !command.version; ++k) {
-    std::string_view argument = argv[k];
-    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      command.files.push_back(argv[k]);
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "-h" || argument == "--help") {
-      command.help = true;
-    } else if (argument == "--version") {
-      command.version = true;
-    } else if (argument == "--rate" || argument.starts_with("--rate=")) {
-      const char* value = argument == "--rate" ? (k + 1 < argc ? argv[++k] : nullptr) : argv[k] + 7;
-      if (!parseRate(value, command.rate)) {
-        command.problem = value == nullptr ? "--rate needs a value"
-                                           : "the rate must be an integer from 1000 to 192000, "
-                                             "not '" +
-                                                 std::string(value) + "'";
-      }
-    } else {
-      command.problem = "unknown option '" + std::string(argument) + "'";
-    }
-  }
-  if (command.problem.empty() && !command.help && !command.version && command.files.empty()) {
-    command.problem = "no effect file given";
-  }
-  return command;
 }
 
 enum class Transfer { done, readFailed, writeFailed };
@@ -207,23 +166,31 @@ bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
 } // namespace
 
 int runWavTool(int argc, const char* const* argv, Console console) {
-  auto command = parseWavCommand(argc, argv);
-  if (!command.problem.empty()) {
-    std::fprintf(console.err, "lvlsnd-wav: %s\n%s", command.problem.c_str(), usageText);
+  auto line = readCommandLine(argc, argv, "--rate");
+  std::uint32_t rate = defaultWavRate;
+  if (line.problem.empty() && line.value != nullptr && !parseRate(line.value, rate)) {
+    line.problem =
+        "the rate must be an integer from 1000 to 192000, not '" + std::string(line.value) + "'";
+  }
+  if (line.problem.empty() && !line.help && !line.version && line.operands.empty()) {
+    line.problem = "no effect file given";
+  }
+  if (!line.problem.empty()) {
+    std::fprintf(console.err, "lvlsnd-wav: %s\n%s", line.problem.c_str(), usageText);
     return exitUsage;
   }
-  if (command.help) {
+  if (line.help) {
     std::fputs(usageText, console.out);
     return exitAllConverted;
   }
-  if (command.version) {
+  if (line.version) {
     std::fputs("lvlsnd-wav " LVLSND_VERSION "\n", console.out);
     return exitAllConverted;
   }
   ConversionBuffers buffers;
   bool allConverted = true;
-  for (const char* file : command.files) {
-    allConverted = convertEffectFile(file, command.rate, console, buffers) && allConverted;
+  for (const char* file : line.operands) {
+    allConverted = convertEffectFile(file, rate, console, buffers) && allConverted;
   }
   return allConverted ? exitAllConverted : exitComplaint;
 }

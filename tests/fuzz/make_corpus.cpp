@@ -1,6 +1,7 @@
-// Writes the fuzzer's seed corpus: level files whole and cut short, with the values where
-// reading a level file is hardest.
+// Writes the fuzzers' seed corpora: level files whole and cut short, with the values where
+// reading a level file is hardest; and WAV files of every accepted format and chunk order.
 #include "level_builder.hpp"
+#include "wav_builder.hpp"
 
 #include <cstdio>
 #include <string>
@@ -43,8 +44,8 @@ Bytes cut(Bytes bytes, std::size_t size) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("Usage: lvlsnd_make_corpus folder\n", stderr);
+  if (argc != 3) {
+    std::fputs("Usage: lvlsnd_make_corpus level-folder wav-folder\n", stderr);
     return 2;
   }
   const auto layout = validLayout(0);
@@ -65,6 +66,21 @@ int main(int argc, char** argv) {
   };
   for (const auto& [name, bytes] : seeds) {
     writeFile((std::string(argv[1]) + "/" + name).c_str(), bytes);
+  }
+
+  const Bytes frames(24, 0x5A);
+  const Chunk list = {"LIST", Bytes(5, 'x')};
+  const std::pair<const char*, Bytes> wavSeeds[] = {
+      {"pcm8-stereo", wavFile({{"fmt ", fmtBytes(1, 2, 8)}, {"data", frames}})},
+      {"pcm16-mono", wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", frames}})},
+      {"pcm24-mono", wavFile({{"fmt ", fmtBytes(1, 1, 24)}, {"data", frames}})},
+      {"float-stereo", wavFile({{"fmt ", fmtBytes(3, 2, 32)}, {"data", frames}})},
+      {"extensible-pcm16", wavFile({{"fmt ", fmtBytes(0, 1, 16, 1)}, {"data", frames}})},
+      {"data-first-odd-chunk", wavFile({list, {"data", frames}, {"fmt ", fmtBytes(1, 1, 16)}})},
+      {"data-cut-short", cut(wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", frames}}), 50)},
+  };
+  for (const auto& [name, bytes] : wavSeeds) {
+    writeFile((std::string(argv[2]) + "/" + name).c_str(), bytes);
   }
   return 0;
 }

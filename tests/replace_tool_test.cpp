@@ -1,0 +1,243 @@
+// lvlsnd-replace: the encoder's choices, and the program through the real executable: what it
+// changes in a level file, what ffmpeg hears afterwards, and what it refuses.
+#include "media_tools.hpp"
+#include "replace_tool.hpp"
+#include "tool_test.hpp"
+#include "wav_builder.hpp"
+#include "xa_sounds.hpp"
+
+#include <cmath>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::int64_t squaredError(std::span<const std::int16_t> wanted, std::span<const std::int16_t> got) {
+  std::int64_t error = 0;
+  for (std::size_t k = 0; k < wanted.size(); ++k) {
+    std::int64_t difference = wanted[k] - got[k];
+    error += difference * difference;
+  }
+  return error;
+}
+
+// The least squared error of filter 0, which predicts nothing, over ranges 0 to 12.
+std::int64_t bestFilter0Error(std::span<const std::int16_t> samples) {
+  std::int64_t best = INT64_MAX;
+  for (int range = 0; range <= 12; ++range) {
+    std::vector<std::int16_t> decoded;
+    for (auto sample : samples) {
+      double step = 1 << (12 - range);
+      auto nibble = std::clamp(std::lround(sample / step), -8L, 7L);
+      decoded.push_back(
+          static_cast<std::int16_t>(std::clamp(nibble * (1L << (12 - range)), -32768L, 32767L)));
+    }
+    best = std::min(best, squaredError(samples, decoded));
+  }
+  return best;
+}
+
+TEST(Encoder, NoUnitDecodesWorseThanFilter0WouldHave) {
+  std::vector<std::vector<std::int16_t>> signals = {std::vector<std::int16_t>(280, 0),
+                                                    toneSamples(), noiseSamples()};
+  std::vector<std::int16_t> square;
+  std::vector<std::int16_t> clipping;
+  for (int k = 0; k < 560; ++k) {
+    square.push_back(k / 14 % 2 == 0 ? 32767 : -32768);
+    clipping.push_back(
+        static_cast<std::int16_t>(std::clamp(60000.0 * std::sin(k / 9.0), -32768.0, 32767.0)));
+  }
+  signals.insert(signals.end(), {square, clipping});
+  for (const auto& signal : signals) {
+    auto units = encodeUnits(signal);
+    PredictorState state;
+    for (std::size_t u = 0; u < units.size(); ++u) {
+      auto wanted = std::span(signal).subspan(u * samplesPerUnit, samplesPerUnit);
+      auto coding = unitCodingOf(units[u].parameter);
+      std::vector<std::int16_t> decoded;
+      for (auto nibble : units[u].nibbles) {
+        decoded.push_back(decodeSample((nibble ^ 8) - 8, coding, state));
+      }
+      ASSERT_LE(squaredError(wanted, decoded), bestFilter0Error(wanted))
+          << "unit " << u << " of a signal of " << signal.size() << " samples";
+    }
+  }
+}
+
+class ReplaceToolTest : public ScratchTest {
+protected:
+  // The sample level file in the scratch root, as ../level3.dat from the working folder.
+  std::string putSample() { return putLevelFile("level3.dat", sampleLevelFile()); }
+  Bytes levelBytes(const std::string& name = "level3.dat") {
+    return readFile((scratch.root / name).string().c_str());
+  }
+  void putWav(const std::string& name, const std::vector<std::int16_t>& samples) {
+    writeFile((scratch.root / name).string().c_str(), monoWav(samples));
+  }
+};
+
+// Whether `after` differs from `before` only in the units of the stored groups at `offset` that
+// the selector names: their parameter bytes and their nibbles.
+bool onlySelectedUnitsDiffer(const Bytes& before, const Bytes& after, std::size_t offset,
+                             std::size_t groups, std::uint8_t selector) {
+  std::uint8_t keptNibble = selector == 0 ? 0xF0 : 0x0F;
+  for (std::size_t at = 0; at < before.size(); ++at) {
+    auto changed = static_cast<std::uint8_t>(before[at] ^ after[at]);
+    bool inGroups = at >= offset && at < offset + groups * storedGroupSize;
+    auto inGroup = (at - offset) % storedGroupSize;
+    bool allowed = inGroups && (inGroup < soundUnitCount ? inGroup % 2 == (selector == 0 ? 0u : 1u)
+                                                         : (changed & keptNibble) == 0);
+    if (changed != 0 && !allowed) {
+      return false;
+    }
+  }
+  return before.size() == after.size();
+}
+
+TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChanges) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  const auto originalEffects = runLvlsnd(scratch, {path}).files;
+  struct Case {
+    int entry;
+    std::uint8_t selector;
+    std::vector<std::int16_t> sound;
+    double leastSnr;
+    std::string leftOut; // the complaint of a sound longer than the effect
+  };
+  // Entries 1 and 2 share 135 groups at 0x3028, entry 4 has 68 groups of its own at 0x6f70.
+  const Case cases[] = {{1, 0, noiseSamples(), 20, ""},
+                        {2, 1, sweepSamples(), 40, ""},
+                        {4, 1, toneSamples(), 40,
+                         "../tone.wav: Left out 3724 samples past the "
+                         "effect's length\n"}};
+  for (const auto& c : cases) {
+    writeFile((scratch.root / "level3.dat").string().c_str(), original);
+    putWav("tone.wav", c.sound);
+    fs::remove_all(scratch.work);
+    fs::create_directory(scratch.work);
+    auto index = std::to_string(c.entry);
+    auto run = runTool(scratch, "lvlsnd-replace", {path, index, "../tone.wav"});
+    std::size_t groups = c.entry == 4 ? 68 : 135;
+    EXPECT_EQ(run.status, c.leftOut.empty() ? 0 : 1);
+    EXPECT_EQ(run.out, "Replacing effect " + index + " (" + std::to_string(groups) + " groups, " +
+                           (c.selector == 0 ? "even" : "odd") +
+                           " units) in ../level3.dat from ../tone.wav...\n");
+    EXPECT_EQ(run.err, c.leftOut);
+    EXPECT_EQ(levelBytes("level3.dat.bak"), original);
+    std::size_t offset = c.entry == 4 ? 0x6f70 : 0x3028;
+    EXPECT_TRUE(onlySelectedUnitsDiffer(original, levelBytes(), offset, groups, c.selector))
+        << "entry " << index;
+
+    auto effects = runLvlsnd(scratch, {path}).files;
+    auto name = "effect3_" + index + ".raw";
+    for (const auto& [other, bytes] : originalEffects) {
+      if (other != name) {
+        EXPECT_EQ(effects[other], bytes) << other << " after replacing " << name;
+      }
+    }
+    if (haveFfmpeg()) {
+      auto decoded = decodeWithFfmpeg(effects[name], scratch.root).right;
+      auto heard = c.sound;
+      heard.resize(std::min(groups * samplesPerStoredEffect, heard.size()));
+      auto snr = signalToNoiseDb(heard, decoded);
+      EXPECT_GE(snr, c.leastSnr) << name;
+      RecordProperty(name, std::to_string(snr));
+    }
+  }
+}
+
+TEST_F(ReplaceToolTest, InPlaceKeepsTheFirstBackupAndOutputGoesWhereAsked) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  putWav("音é.wav", toneSamples());
+  // -o leaves the level file alone and makes no backup.
+  auto copy = runTool(scratch, "lvlsnd-replace", {"-o", "ß.dat", path, "1", "../音é.wav"});
+  EXPECT_EQ(copy.status, 0) << copy.err;
+  EXPECT_EQ(levelBytes(), original);
+  EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
+  ASSERT_EQ(copy.files.count("ß.dat"), 1u);
+  // In place, twice: the backup keeps the bytes from before the first run.
+  writeFile((scratch.root / "level3.dat.bak").string().c_str(), {1, 2, 3});
+  auto first = runTool(scratch, "lvlsnd-replace", {path, "1", "../音é.wav"});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(levelBytes(), copy.files["ß.dat"]);
+  EXPECT_EQ(levelBytes("level3.dat.bak"), Bytes({1, 2, 3}));
+  fs::remove(scratch.root / "level3.dat.bak");
+  writeFile((scratch.root / "level3.dat").string().c_str(), original);
+  runTool(scratch, "lvlsnd-replace", {path, "1", "../音é.wav"});
+  auto second = runTool(scratch, "lvlsnd-replace", {path, "2", "../音é.wav"});
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(levelBytes("level3.dat.bak"), original);
+  EXPECT_NE(levelBytes(), copy.files["ß.dat"]);
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& item : fs::directory_iterator(scratch.root)) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 6u) << "level3.dat, its .bak, the WAV, stdout, stderr, work: no temporary";
+}
+
+TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  putWav("a.wav", toneSamples());
+  writeFile((scratch.root / "adpcm.wav").string().c_str(),
+            wavFile({{"fmt ", fmtBytes(2, 1, 4)}, {"data", Bytes(8, 0)}}));
+  // A level file whose only entry's groups run past its end.
+  LevelLayout cut;
+  cut.tail = countingGroups(2, 1);
+  cut.records = {{offsetToTail(1, 1, 0), 3, 1}};
+  auto cutPath = putLevelFile("level4.dat", buildLevelFile(cut));
+  fs::create_directory(scratch.root / "dir.dat");
+  const std::string usage = "Usage: lvlsnd-replace [-o OUT] LEVEL INDEX SOUND.wav\n"
+                            "Function: Replaces an Orrelin sound effect in level data with the "
+                            "sound of a WAV file\n"
+                            "INDEX is the M of effectN_M.raw; LEVEL is changed in place and first "
+                            "kept as LEVEL.bak\n"
+                            "  -o OUT      write the changed level file to OUT and leave LEVEL as "
+                            "it is\n"
+                            "  -h, --help  print this text\n"
+                            "  --version   print the version\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"../missing.dat", "1", "../a.wav"}, 1, "../missing.dat: Cannot open\n"},
+      {{"../dir.dat", "1", "../a.wav"}, 1, "../dir.dat: Cannot open\n"},
+      {{path, "1", "../missing.wav"}, 1, "../missing.wav: Cannot open\n"},
+      {{path, "1", path}, 1, path + ": Not a WAV file\n"},
+      {{path, "1", "../adpcm.wav"},
+       1,
+       "../adpcm.wav: Unsupported WAV format 0x0002, 1 channel, 4 bits\n"},
+      {{path, "one", "../a.wav"}, 1, path + ": one is not an entry index\n"},
+      {{path, "-1", "../a.wav"}, 2, "lvlsnd-replace: unknown option '-1'\n" + usage},
+      {{path, "--", "-1", "../a.wav"}, 1, path + ": -1 is not an entry index\n"},
+      {{path, "0", "../a.wav"}, 1, path + ": No entry 0 in the sound table\n"},
+      {{path, "5", "../a.wav"}, 1, path + ": No entry 5 in the sound table\n"},
+      {{path, "3", "../a.wav"}, 1, path + ": Entry 3 has no stored groups\n"},
+      {{cutPath, "1", "../a.wav"},
+       1,
+       cutPath + ": The stored groups of entry 1 do not lie "
+                 "inside the file\n"},
+      {{path, "1"}, 2, "lvlsnd-replace: LEVEL, INDEX and SOUND.wav are needed\n" + usage},
+      {{"-o"}, 2, "lvlsnd-replace: -o needs a value\n" + usage},
+  };
+  for (const auto& c : cases) {
+    auto run = runTool(scratch, "lvlsnd-replace", c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_TRUE(run.files.empty()) << c.err;
+    EXPECT_EQ(levelBytes(), original);
+    EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak")) << c.err;
+  }
+  auto help = runTool(scratch, "lvlsnd-replace", {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, usage);
+  EXPECT_EQ(runTool(scratch, "lvlsnd-replace", {"--version"}).out, "lvlsnd-replace 1.1.0\n");
+}
+
+} // namespace
