@@ -115,16 +115,17 @@ bool copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
   return true;
 }
 
-// Writes the level file to `target` with `groups` in place of the entry's stored groups (or
-// unchanged when there are none). It goes to a temporary file beside the target first, renamed
-// over it only once complete, so an interrupted run never leaves a half-written level file.
-bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                    const std::string& target, Console console) {
+// Writes the level file with `groups` in place of the entry's stored groups (or unchanged
+// when there are none) to a temporary file beside `target`. Returns the temporary file's
+// name, or an empty one after a complaint.
+std::string writeTemporaryLevelFile(Replacement& replacement,
+                                    const std::vector<StoredGroup>& groups,
+                                    const std::string& target, Console console) {
   auto temporary = target + "." + std::to_string(processNumber()) + ".tmp";
   std::FILE* out = openFile(temporary.c_str(), "wb");
   if (out == nullptr) {
     complain(console, target, "Cannot create");
-    return false;
+    return "";
   }
   std::vector<std::uint8_t> buffer(copyBufferSize);
   auto& level = replacement.level;
@@ -137,14 +138,25 @@ bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& gr
               std::fwrite(groups.data(), 1, groupBytes, out) == groupBytes;
     level.position = groupsStart + static_cast<std::int64_t>(groupBytes);
   }
-  written = written && copyLevelBytes(level, replacement.levelSize, out, buffer);
+  written = copyLevelBytes(level, replacement.levelSize, out, buffer) && written;
   written = std::fclose(out) == 0 && written;
-  written = written && renameOver(temporary.c_str(), target.c_str());
   if (!written) {
     removeFile(temporary.c_str());
     complain(console, target, "Cannot write");
+    return "";
   }
-  return written;
+  return temporary;
+}
+
+// Renames the complete temporary file over `target`, so that an interrupted run never leaves
+// a half-written file there.
+bool moveIntoPlace(const std::string& temporary, const std::string& target, Console console) {
+  if (renameOver(temporary.c_str(), target.c_str())) {
+    return true;
+  }
+  removeFile(temporary.c_str());
+  complain(console, target, "Cannot write");
+  return false;
 }
 
 // Reads the WAV file's sound, at most as long as the entry. Returns why it cannot, or "".
@@ -179,11 +191,16 @@ int replaceEffect(Replacement& replacement, Console console) {
   // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already.
   std::string target = replacement.outPath != nullptr ? replacement.outPath : replacement.levelPath;
   std::string backup = target + ".bak";
-  if (replacement.outPath == nullptr && !fileExists(backup.c_str()) &&
-      !writeLevelFile(replacement, {}, backup, console)) {
-    return exitComplaint;
+  if (replacement.outPath == nullptr && !fileExists(backup.c_str())) {
+    auto copy = writeTemporaryLevelFile(replacement, {}, backup, console);
+    if (copy.empty() || !moveIntoPlace(copy, backup, console)) {
+      return exitComplaint;
+    }
   }
-  if (!writeLevelFile(replacement, groups, target, console)) {
+  auto changed = writeTemporaryLevelFile(replacement, groups, target, console);
+  // Windows renames nothing over a file that is still open.
+  closeLevelStream(replacement.level);
+  if (changed.empty() || !moveIntoPlace(changed, target, console)) {
     return exitComplaint;
   }
   if (sound.leftOut != 0) {

@@ -1,0 +1,74 @@
+// The README's recipe for a whole game, run as a user would: the sh loop with the native
+// programs, the cmd loop under Wine's cmd with the Windows ones.
+#include "tool_test.hpp"
+#include "xa_sounds.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The first fenced block of `language` after the README heading `heading`.
+std::string readmeBlock(const std::string& heading, const std::string& language) {
+  auto bytes = readFile(LVLSND_SOURCE_DIR "/README.md");
+  std::string readme(bytes.begin(), bytes.end());
+  auto section = readme.find("\n" + heading + "\n");
+  auto fence = "```" + language + "\n";
+  auto start = readme.find(fence, section);
+  if (section == std::string::npos || start == std::string::npos) {
+    return "";
+  }
+  start += fence.size();
+  return readme.substr(start, readme.find("```", start) - start);
+}
+
+using ReadmeRecipeTest = ScratchTest;
+
+TEST_F(ReadmeRecipeTest, AWholeGameGoesIntoOneFolderALevel) {
+  LevelLayout other;
+  other.tail = countingGroups(2, 4);
+  other.records = {{offsetToTail(1, 1, 0), 2, 1}};
+  const std::pair<std::string, Bytes> levels[] = {{"level5.dat", sampleLevelFile()},
+                                                  {"level7.dat", buildLevelFile(other)}};
+  for (const auto& [name, bytes] : levels) {
+    writeFile((scratch.work / name).string().c_str(), bytes);
+  }
+  auto tools = fs::path(toolPath("lvlsnd")).parent_path().string();
+  auto work = "cd '" + scratch.work.string() + "' && ";
+  std::string command;
+  if (runningWindowsBuild()) {
+    // A batch file: the loop variable's % doubled, lines ended in CR LF.
+    std::string batch;
+    for (char c : readmeBlock("## Working through a whole game", "bat")) {
+      batch += c == '%' ? std::string("%%") : c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    writeFile((scratch.work / "recipe.cmd").string().c_str(), Bytes(batch.begin(), batch.end()));
+    command = work + "WINEPATH='Z:" + tools + "' " + std::getenv("LVLSND_LAUNCHER") +
+              " cmd /c recipe.cmd";
+  } else {
+    writeFile((scratch.root / "recipe.sh").string().c_str(), [](const std::string& text) {
+      return Bytes(text.begin(), text.end());
+    }(readmeBlock("## Working through a whole game", "sh")));
+    command = work + "PATH='" + tools + "':\"$PATH\" sh ../recipe.sh";
+  }
+  command += " > ../recipe.log 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << [&] {
+    auto log = readFile((scratch.root / "recipe.log").string().c_str());
+    return std::string(log.begin(), log.end());
+  }();
+
+  auto effects = runLvlsnd(scratch, {"level5.dat"}).files;
+  const std::pair<std::string, Bytes> expected[] = {
+      {"level5/effect5_1.raw", effects["effect5_1.raw"]},
+      {"level5/effect5_4.raw", effects["effect5_4.raw"]},
+      {"level7/effect7_1.raw", effectOf(other.tail, 1)}};
+  for (const auto& [path, bytes] : expected) {
+    EXPECT_EQ(readFile((scratch.work / path).string().c_str()), bytes) << path;
+    auto wav = fs::path(scratch.work / path).replace_extension(".wav");
+    EXPECT_EQ(fs::file_size(wav), 44 + bytes.size() / 128 * 224) << wav;
+  }
+}
+
+} // namespace
