@@ -103,6 +103,10 @@ FileIdentity identityOf(const char* path) {
   return identity;
 }
 
+void copyPermissions(std::FILE*, std::FILE*) {
+  // A Windows file's attributes are not carried over: a new file is writable.
+}
+
 unsigned long processNumber() {
   return static_cast<unsigned long>(_getpid());
 }
@@ -199,6 +203,13 @@ FileIdentity identityOf(std::FILE* file) {
 FileIdentity identityOf(const char* path) {
   struct stat status {};
   return stat(path, &status) == 0 ? identityOfStatus(status) : FileIdentity{};
+}
+
+void copyPermissions(std::FILE* from, std::FILE* to) {
+  struct stat status {};
+  if (fstat(fileno(from), &status) == 0) {
+    fchmod(fileno(to), status.st_mode & 07777);
+  }
 }
 
 unsigned long processNumber() {

@@ -42,6 +42,10 @@ FileIdentity identityOf(const char* path);
 // True only when both are known and the same file.
 bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
+// Gives `to` the permission bits of `from` (POSIX systems), so that a file written anew in
+// place of another keeps who may read and write it.
+void copyPermissions(std::FILE* from, std::FILE* to);
+
 // A number that tells this process from others, for names of temporary files.
 unsigned long processNumber();
 

@@ -107,8 +107,11 @@ bool copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
   while (level.position < end) {
     auto count = static_cast<std::size_t>(
         std::min<std::int64_t>(end - level.position, static_cast<std::int64_t>(buffer.size())));
+    auto start = level.position;
     readBytes(level, std::span(buffer).first(count));
-    if (std::fwrite(buffer.data(), 1, count, out) != count) {
+    // A level file cut short while it is copied reads as 255 from its end and stops there.
+    bool read = level.position == start + static_cast<std::int64_t>(count);
+    if (!read || std::fwrite(buffer.data(), 1, count, out) != count) {
       return false;
     }
   }
@@ -127,6 +130,7 @@ std::string writeTemporaryLevelFile(Replacement& replacement,
     complain(console, target, "Cannot create");
     return "";
   }
+  copyPermissions(replacement.level.file, out);
   std::vector<std::uint8_t> buffer(copyBufferSize);
   auto& level = replacement.level;
   auto groupsStart = std::int64_t{replacement.entry.groupOffset};

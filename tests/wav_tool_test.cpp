@@ -140,7 +140,7 @@ TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput
       {{"a.raw", "-x"}, 2, "", "lvlsnd-wav: unknown option '-x'\n" + usage},
       {{"-h", "a.raw"}, 0, usage, ""},
       {{"a.raw", "--help"}, 0, usage, ""},
-      {{"--version"}, 0, "lvlsnd-wav 1.1.0\n", ""},
+      {{"--version"}, 0, "lvlsnd-wav " LVLSND_VERSION "\n", ""},
   };
   for (const auto& c : cases) {
     auto run = runTool(scratch, "lvlsnd-wav", c.arguments);
