@@ -74,13 +74,18 @@ def peak_rss_kib(tool, level, scratch):
     return int(result.stderr.strip().splitlines()[-1])
 
 
-def main():
+def tool_and_runs(default_tool):
+    """The command line of both benchmarks: [path/to/tool] [--runs=N], 7 runs by default."""
     arguments = [a for a in sys.argv[1:] if not a.startswith("--runs")]
     runs = 7
     for a in sys.argv[1:]:
         if a.startswith("--runs="):
             runs = int(a.split("=", 1)[1])
-    tool = os.path.abspath(arguments[0] if arguments else "build/lvlsnd")
+    return os.path.abspath(arguments[0] if arguments else default_tool), runs
+
+
+def main():
+    tool, runs = tool_and_runs("build/lvlsnd")
     scratch = tempfile.mkdtemp(prefix="lvlsnd-bench-", dir="/dev/shm")
     try:
         level_a = os.path.join(scratch, "level1.dat")

@@ -14,9 +14,10 @@ import random
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
+
+from throughput import tool_and_runs
 
 GROUP = 128
 GROUPS_PER_SECTOR = 18
@@ -65,12 +66,7 @@ def peak_rss_kib(command, cwd):
 
 
 def main():
-    arguments = [a for a in sys.argv[1:] if not a.startswith("--runs")]
-    runs = 7
-    for a in sys.argv[1:]:
-        if a.startswith("--runs="):
-            runs = int(a.split("=", 1)[1])
-    tool = os.path.abspath(arguments[0] if arguments else "build/lvlsnd-wav")
+    tool, runs = tool_and_runs("build/lvlsnd-wav")
     scratch = tempfile.mkdtemp(prefix="lvlsnd-wav-bench-", dir="/dev/shm")
     try:
         effect = os.path.join(scratch, "effect1_1.raw")
