@@ -3,6 +3,7 @@
 // to end the options so that an operand may start with "-".
 #pragma once
 
+#include <charconv>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,12 @@ struct CommandLine {
   bool version = false;
   std::string problem; // what is wrong with the command line; empty when nothing is
 };
+
+// Reads all of `text` as a decimal number that fits `number`; false when it is not one.
+template <typename Number> bool readDecimal(std::string_view text, Number& number) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return error == std::errc{} && end == text.data() + text.size();
+}
 
 // Reads the arguments after the program name. Reading stops at help, version or a problem.
 CommandLine readCommandLine(int argc, const char* const* argv, std::string_view valueOption);

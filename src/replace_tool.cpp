@@ -4,7 +4,6 @@
 #include "level_file.hpp"
 #include "wav.hpp"
 
-#include <charconv>
 #include <cinttypes>
 #include <string>
 #include <string_view>
@@ -12,9 +11,9 @@
 #include <vector>
 
 void storeUnits(StoredGroup& group, std::uint8_t unitSelector,
-                std::span<const SoundUnit, unitsPerStoredEffect> units) {
+                std::span<const SoundUnit, unitsPerEffectGroup> units) {
   const std::size_t firstUnit = unitSelector == 0 ? 0 : 1;
-  for (std::size_t slot = 0; slot < unitsPerStoredEffect; ++slot) {
+  for (std::size_t slot = 0; slot < unitsPerEffectGroup; ++slot) {
     auto unit = 2 * slot + firstUnit;
     group[unit] = units[slot].parameter;
     for (std::size_t k = 0; k < samplesPerUnit; ++k) {
@@ -67,8 +66,7 @@ std::string findEntry(Replacement& replacement) {
   auto table = readSoundTable(level);
   std::string_view text = replacement.indexText;
   std::size_t index = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), index);
-  if (error != std::errc{} || end != text.data() + text.size()) {
+  if (!readDecimal(text, index)) {
     return std::string(text) + " is not an entry index";
   }
   if (index < 1 || index >= table.entries.size()) {
@@ -92,11 +90,11 @@ std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std
   seekLevel(replacement.level, replacement.entry.groupOffset);
   auto bytes = std::as_writable_bytes(std::span(groups));
   readBytes(replacement.level, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
-  sound.resize(groups.size() * samplesPerStoredEffect);
+  sound.resize(groups.size() * samplesPerEffectGroup);
   auto units = encodeUnits(sound);
   for (std::size_t k = 0; k < groups.size(); ++k) {
-    auto groupUnits = std::span(units).subspan(k * unitsPerStoredEffect);
-    storeUnits(groups[k], replacement.entry.unitSelector, groupUnits.first<unitsPerStoredEffect>());
+    auto groupUnits = std::span(units).subspan(k * unitsPerEffectGroup);
+    storeUnits(groups[k], replacement.entry.unitSelector, groupUnits.first<unitsPerEffectGroup>());
   }
   return groups;
 }
@@ -169,7 +167,7 @@ std::string readSound(const Replacement& replacement, WavSound& sound) {
   if (wav == nullptr) {
     return "Cannot open";
   }
-  auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerStoredEffect;
+  auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   auto problem = readWavSound(wav, wanted, sound);
   std::fclose(wav);
   return problem;

@@ -8,15 +8,11 @@
 #include <cstdint>
 #include <span>
 
-// An entry's stored groups carry four of its units each, 112 samples.
-inline constexpr std::size_t unitsPerStoredEffect = soundUnitCount / 2;
-inline constexpr std::size_t samplesPerStoredEffect = unitsPerStoredEffect * samplesPerUnit;
-
 // Puts four encoded units into the units of a stored group that the selector names (0: units
 // 0, 2, 4, 6; any other value: units 1, 3, 5, 7): their parameter bytes and their nibbles.
 // The other four units stay as they are.
 void storeUnits(StoredGroup& group, std::uint8_t unitSelector,
-                std::span<const SoundUnit, unitsPerStoredEffect> units);
+                std::span<const SoundUnit, unitsPerEffectGroup> units);
 
 // The whole program: options, level file, entry index, WAV file; returns the exit status.
 int runReplaceTool(int argc, const char* const* argv, Console console);

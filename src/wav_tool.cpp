@@ -4,7 +4,6 @@
 #include "wav.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cinttypes>
 #include <string_view>
 #include <vector>
@@ -64,10 +63,7 @@ struct ConversionBuffers {
 };
 
 bool parseRate(const char* text, std::uint32_t& rate) {
-  std::string_view digits = text;
-  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), rate);
-  return error == std::errc{} && end == digits.data() + digits.size() && rate >= lowestWavRate &&
-         rate <= highestWavRate;
+  return readDecimal(text, rate) && rate >= lowestWavRate && rate <= highestWavRate;
 }
 
 enum class Transfer { done, readFailed, writeFailed };

@@ -8,9 +8,6 @@
 #include <span>
 #include <string>
 
-// An effect is in the odd units 1, 3, 5, 7 of each raw group: 112 samples a group.
-inline constexpr std::size_t samplesPerEffectGroup = soundUnitCount / 2 * samplesPerUnit;
-
 // The rate of CD-ROM XA stereo audio; its other rate is 18900. The level file does not say
 // at which rate the game plays an effect.
 inline constexpr std::uint32_t defaultWavRate = 37800;

@@ -30,6 +30,10 @@ inline constexpr std::size_t rawSampleData = 2 * soundUnitCount;
 using StoredGroup = std::array<std::uint8_t, storedGroupSize>;
 using RawGroup = std::array<std::uint8_t, rawGroupSize>;
 
+// An effect lies in half the units of each group, the even or the odd ones: 112 samples.
+inline constexpr std::size_t unitsPerEffectGroup = soundUnitCount / 2;
+inline constexpr std::size_t samplesPerEffectGroup = unitsPerEffectGroup * samplesPerUnit;
+
 inline std::size_t sampleByteOf(std::size_t sample, std::size_t unit) {
   return 4 * sample + unit / 2;
 }

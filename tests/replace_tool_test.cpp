@@ -140,7 +140,7 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     if (haveFfmpeg()) {
       auto decoded = decodeWithFfmpeg(effects[name], scratch.root).right;
       auto heard = c.sound;
-      heard.resize(std::min(groups * samplesPerStoredEffect, heard.size()));
+      heard.resize(std::min(groups * samplesPerEffectGroup, heard.size()));
       auto snr = signalToNoiseDb(heard, decoded);
       EXPECT_GE(snr, c.leastSnr) << name;
       RecordProperty(name, std::to_string(snr));
