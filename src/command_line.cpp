@@ -1,13 +1,40 @@
 #include "command_line.hpp"
 
-CommandLine readCommandLine(int argc, const char* const* argv, std::string_view valueOption) {
-  CommandLine line;
-  bool optionsEnded = false;
-  // A long option takes its value after "=", a short one right after its letter.
-  std::string attached(valueOption);
-  if (valueOption.starts_with("--")) {
-    attached += '=';
+namespace {
+
+// Reads the value option at argv[k], and its value: the next argument for the option alone
+// (k moves past it), or attached, after "=" for a long option and right after the letter for
+// a short one ("--rate=HZ", "-oOUT").
+void readValueOption(CommandLine& line, std::initializer_list<std::string_view> valueOptions,
+                     int argc, const char* const* argv, int& k) {
+  std::string_view argument = argv[k];
+  std::size_t option = 0;
+  for (auto name : valueOptions) {
+    auto attached = std::string(name) + (name.starts_with("--") ? "=" : "");
+    if (argument == name) {
+      if (k + 1 >= argc) {
+        line.problem = std::string(name) + " needs a value";
+        return;
+      }
+      line.values[option] = argv[++k];
+      return;
+    }
+    if (argument.starts_with(attached)) {
+      line.values[option] = argv[k] + attached.size();
+      return;
+    }
+    ++option;
   }
+  line.problem = "unknown option '" + std::string(argument) + "'";
+}
+
+} // namespace
+
+CommandLine readCommandLine(int argc, const char* const* argv,
+                            std::initializer_list<std::string_view> valueOptions) {
+  CommandLine line;
+  line.values.resize(valueOptions.size());
+  bool optionsEnded = false;
   for (int k = 1; k < argc && line.problem.empty() && !line.help && !line.version; ++k) {
     std::string_view argument = argv[k];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
@@ -18,16 +45,18 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::string_view 
       line.help = true;
     } else if (argument == "--version") {
       line.version = true;
-    } else if (argument == valueOption) {
-      line.value = k + 1 < argc ? argv[++k] : nullptr;
-      if (line.value == nullptr) {
-        line.problem = std::string(valueOption) + " needs a value";
-      }
-    } else if (argument.starts_with(attached)) {
-      line.value = argv[k] + attached.size();
     } else {
-      line.problem = "unknown option '" + std::string(argument) + "'";
+      readValueOption(line, valueOptions, argc, argv, k);
     }
   }
   return line;
+}
+
+void readRateOption(CommandLine& line, const char* value, std::uint32_t& rate) {
+  if (line.problem.empty() && value != nullptr &&
+      !(readDecimal(std::string_view(value), rate) && rate >= lowestEffectRate &&
+        rate <= highestEffectRate)) {
+    line.problem =
+        "the rate must be an integer from 1000 to 192000, not '" + std::string(value) + "'";
+  }
 }

@@ -65,24 +65,29 @@ struct GroupChunks {
   std::vector<RawGroup> raw = std::vector<RawGroup>(groupsPerChunk);
 };
 
-// Converts the entry's stored groups into `file`. Returns false when a write fails.
-bool writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
-                 GroupChunks& chunks) {
+enum class Transfer { done, readFailed, writeFailed };
+
+// Converts the entry's stored groups into `file`.
+Transfer writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
+                     GroupChunks& chunks) {
   seekLevel(level, entry.groupOffset);
   std::size_t remaining = entry.groupCount > 0 ? static_cast<std::size_t>(entry.groupCount) : 0;
   while (remaining > 0) {
     auto count = std::min(remaining, groupsPerChunk);
     auto storedBytes = std::as_writable_bytes(std::span(chunks.stored).first(count));
     readBytes(level, {reinterpret_cast<std::uint8_t*>(storedBytes.data()), storedBytes.size()});
+    if (level.failed) {
+      return Transfer::readFailed;
+    }
     for (std::size_t k = 0; k < count; ++k) {
       convertInto(chunks.stored[k], entry.unitSelector, chunks.raw[k]);
     }
     if (std::fwrite(chunks.raw.data(), rawGroupSize, count, file) != count) {
-      return false;
+      return Transfer::writeFailed;
     }
     remaining -= count;
   }
-  return true;
+  return Transfer::done;
 }
 
 // Creating a file truncates it, so an effect file is never created over the level file
@@ -95,34 +100,46 @@ std::FILE* createEffectFile(const LevelRun& run, const std::string& name) {
   return std::fopen(name.c_str(), "wb");
 }
 
-void writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
+// Writes one effect file. Returns false when the level file could not be read for it.
+bool writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
                  GroupChunks& chunks) {
   std::FILE* file = createEffectFile(run, name);
   if (file == nullptr) {
     std::fprintf(run.console.err, "%s: Cannot create\n", name.c_str());
-    return;
+    return true;
   }
   // Whole chunks are written at once; the file's own buffer would only split them.
   std::setvbuf(file, nullptr, _IONBF, 0);
   std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
                name.c_str(), entry.groupCount, run.path, entry.groupOffset);
-  bool written = writeGroups(run.level, entry, file, chunks);
-  written = std::fclose(file) == 0 && written;
-  if (!written) {
-    // A truncated effect must not be left looking complete.
-    std::fprintf(run.console.err, "%s: Cannot write\n", name.c_str());
-    std::remove(name.c_str());
+  auto transfer = writeGroups(run.level, entry, file, chunks);
+  bool closed = std::fclose(file) == 0;
+  if (transfer == Transfer::done && closed) {
+    return true;
   }
+  // A truncated effect must not be left looking complete.
+  std::remove(name.c_str());
+  if (transfer != Transfer::readFailed) {
+    std::fprintf(run.console.err, "%s: Cannot write\n", name.c_str());
+    return true;
+  }
+  // A bad sector spoils this effect, not the others: the next entry is read afresh.
+  std::fprintf(run.console.err, "%s: Cannot read\n", run.path);
+  clearReadFailure(run.level);
+  return false;
 }
 
 } // namespace
 
-void writeEffects(LevelRun& run, const SoundTable& table) {
+bool writeEffects(LevelRun& run, const SoundTable& table) {
   GroupChunks chunks;
+  bool allRead = true;
   for (std::size_t index = 1; index < table.entries.size(); ++index) {
     const auto& entry = table.entries[index];
     if (entry.groupCount != 0) {
-      writeEffect(run, entry, effectFileName(run.levelNumber, static_cast<int>(index)), chunks);
+      auto name = effectFileName(run.levelNumber, static_cast<int>(index));
+      allRead = writeEffect(run, entry, name, chunks) && allRead;
     }
   }
+  return allRead;
 }

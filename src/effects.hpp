@@ -15,5 +15,6 @@ RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector);
 // The effect file's name, "effect<level>_<index>.raw", in the working directory.
 std::string effectFileName(std::int32_t levelNumber, int entryIndex);
 
-// Writes one effect file for every sound entry whose group count is not 0.
-void writeEffects(LevelRun& run, const SoundTable& table);
+// Writes one effect file for every sound entry whose group count is not 0. Returns false when
+// the level file could not be read for some of them (those files are removed).
+bool writeEffects(LevelRun& run, const SoundTable& table);

@@ -10,24 +10,27 @@ namespace {
 constexpr std::size_t levelBufferSize = 64 * 1024;
 
 // Reads from the file at the current position into `bytes`. Returns how many bytes it got:
-// fewer at the end of the file or on a read error, none past the end.
+// fewer at the end of the file, none past the end or once a read or seek has failed.
 std::size_t readFromFile(LevelStream& stream, std::span<std::uint8_t> bytes) {
   // A short level file is read past its end over and over (every record of a long sound
   // table, say); once the end is known, such reads cost nothing.
-  if (stream.fileEnd >= 0 && stream.position >= stream.fileEnd) {
+  if (stream.failed || (stream.fileEnd >= 0 && stream.position >= stream.fileEnd)) {
     return 0;
   }
   if (stream.filePosition != stream.position && !seekFile(stream.file, stream.position)) {
-    stream.filePosition = -1;
+    stream.failed = true;
     return 0;
   }
   auto got = std::fread(bytes.data(), 1, bytes.size(), stream.file);
   stream.filePosition = stream.position + static_cast<std::int64_t>(got);
   if (got < bytes.size()) {
-    if (std::feof(stream.file) != 0) {
-      stream.fileEnd = stream.filePosition;
+    // Only the end of the file makes a read short; an error is a failure, whatever it got.
+    if (std::ferror(stream.file) != 0) {
+      stream.failed = true;
+      return 0;
     }
-    // Seek again before the next read, which also clears the end-of-file and error flags.
+    stream.fileEnd = stream.filePosition;
+    // Seek again before the next read, which also clears the end-of-file flag.
     stream.filePosition = -1;
   }
   return got;
@@ -117,6 +120,15 @@ std::uint32_t readU32be(LevelStream& stream) {
 
 void seekLevel(LevelStream& stream, std::uint32_t offset) {
   stream.position = offset;
+}
+
+void clearReadFailure(LevelStream& stream) {
+  stream.failed = false;
+  stream.filePosition = -1;
+  stream.bufferLength = 0;
+  if (stream.file != nullptr) {
+    std::clearerr(stream.file);
+  }
 }
 
 std::uint32_t soundHeaderOffset(std::span<const std::uint32_t, blocksBeforeSoundHeader> sizes) {

@@ -24,8 +24,9 @@ inline constexpr std::int64_t soundRecordSize = 8;
 inline constexpr std::int32_t maxEntryCount = 32767;
 
 // A buffered, read-only view of the open level file with 64-bit positions. Reads follow one
-// rule: a byte that is not there (at or past the end of the file, or on a read error) reads as
-// 255 and leaves the position where it is.
+// rule: a byte that is not there (at or past the end of the file) reads as 255 and leaves the
+// position where it is. A read or seek that fails is no end of the file: it marks the stream
+// failed, and from then on every byte reads as 255 until the caller, told, clears the mark.
 struct LevelStream {
   std::FILE* file = nullptr;
   std::int64_t position = 0;      // offset of the next byte to read
@@ -33,6 +34,7 @@ struct LevelStream {
   std::size_t bufferLength = 0;   // valid bytes in buffer
   std::int64_t filePosition = -1; // where the FILE is positioned; -1 when unknown
   std::int64_t fileEnd = -1;      // the file's length once a read has met its end; -1 before
+  bool failed = false;            // a read or seek failed; nothing read since is real
   std::vector<std::uint8_t> buffer;
   FileIdentity identity; // which file it is, so that no effect file is created over it
 };
@@ -49,6 +51,8 @@ std::uint8_t readByte(LevelStream& stream);
 std::uint16_t readU16be(LevelStream& stream);
 std::uint32_t readU32be(LevelStream& stream);
 void seekLevel(LevelStream& stream, std::uint32_t offset);
+// Lets the stream read again after a failure, from wherever it is positioned next.
+void clearReadFailure(LevelStream& stream);
 
 inline std::uint16_t getU16be(const std::uint8_t* bytes) {
   return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);

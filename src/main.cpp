@@ -2,4 +2,4 @@
 #include "platform.hpp"
 #include "run.hpp"
 
-LVLSND_CONSOLE_MAIN(runTool)
+LVLSND_CONSOLE_MAIN(runTool, "lvlsnd")

@@ -2,4 +2,4 @@
 #include "platform.hpp"
 #include "replace_tool.hpp"
 
-LVLSND_CONSOLE_MAIN(runReplaceTool)
+LVLSND_CONSOLE_MAIN(runReplaceTool, "lvlsnd-replace")

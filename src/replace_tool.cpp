@@ -33,15 +33,23 @@ constexpr int exitComplaint = 1;
 constexpr int exitUsage = 2;
 
 constexpr const char* usageText =
-    "Usage: lvlsnd-replace [-o OUT] LEVEL INDEX SOUND.wav\n"
+    "Usage: lvlsnd-replace [-o OUT] [--rate HZ] LEVEL INDEX SOUND.wav\n"
     "Function: Replaces an Orrelin sound effect in level data with the sound of a WAV file\n"
     "INDEX is the M of effectN_M.raw; LEVEL is changed in place and first kept as LEVEL.bak\n"
+    "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless --rate says otherwise\n"
     "  -o OUT      write the changed level file to OUT and leave LEVEL as it is\n"
+    "  --rate HZ   the rate the game plays the effect at, 1000 to 192000 (default 37800)\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n";
 
 // The level file is copied through this buffer.
 constexpr std::size_t copyBufferSize = 64 * 1024;
+
+// A file written anew: where it goes (a link's target) and how messages name it.
+struct Destination {
+  std::string path;
+  std::string name;
+};
 
 // What one run works on: the arguments, and the level file with its sound table.
 struct Replacement {
@@ -49,7 +57,9 @@ struct Replacement {
   const char* indexText = nullptr;
   const char* wavPath = nullptr;
   const char* outPath = nullptr; // null: the level file is changed in place
+  std::uint32_t rate = defaultEffectRate;
   LevelStream level;
+  FileLock lock;
   std::int64_t levelSize = 0;
   SoundEntry entry;
 };
@@ -58,12 +68,39 @@ void complain(Console console, const std::string& name, const std::string& probl
   std::fprintf(console.err, "%s: %s\n", name.c_str(), problem.c_str());
 }
 
+// Opens the level file and takes its lock. Returns why it cannot, or "".
+std::string openLevelFile(Replacement& replacement) {
+  // A run that finished meanwhile may have renamed a new file over the name; the locked file
+  // must be the one the name leads to, so the name is opened again once the lock is held.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    replacement.lock = lockFile(replacement.levelPath);
+    if (replacement.lock.busy) {
+      return "Being changed by another run";
+    }
+    replacement.level = openLevelStream(replacement.levelPath);
+    replacement.levelSize =
+        replacement.level.file != nullptr ? fileSize(replacement.level.file) : -1;
+    if (!replacement.lock.held || replacement.levelSize < 0) {
+      return "Cannot open";
+    }
+    if (sameFile(replacement.lock.identity, replacement.level.identity)) {
+      return "";
+    }
+    closeLevelStream(replacement.level);
+    releaseLock(replacement.lock);
+  }
+  return "Being changed by another run";
+}
+
 // Finds the entry that INDEX names in the level file's sound table. Returns why it cannot take
 // a sound, or an empty text.
 std::string findEntry(Replacement& replacement) {
   auto& level = replacement.level;
   seekLevel(level, readSoundHeaderOffset(level));
   auto table = readSoundTable(level);
+  if (level.failed) {
+    return "Cannot read";
+  }
   std::string_view text = replacement.indexText;
   std::size_t index = 0;
   if (!readDecimal(text, index)) {
@@ -84,12 +121,74 @@ std::string findEntry(Replacement& replacement) {
   return "";
 }
 
+// Reads the WAV file's sound, at most as long as the entry. Returns why it cannot, or "".
+std::string readSound(const Replacement& replacement, WavSound& sound) {
+  std::FILE* wav = openFile(replacement.wavPath, "rb");
+  // The reader walks the file by offset, from its size: only a regular file has one.
+  if (wav == nullptr || fileSize(wav) < 0) {
+    if (wav != nullptr) {
+      std::fclose(wav);
+    }
+    return "Cannot open";
+  }
+  auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
+  auto problem = readWavSound(wav, wanted, sound);
+  std::fclose(wav);
+  return problem;
+}
+
+// Seconds of `samples` at `rate`, with three decimals.
+std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(samples) / rate);
+  return text;
+}
+
+// Where the changed level file goes, and the refusals that keep a run from writing a wrong
+// or unwanted file. Returns the complaint's file and problem, or an empty problem.
+std::pair<std::string, std::string> checkDestination(const Replacement& replacement,
+                                                     Destination& destination) {
+  const char* level = replacement.levelPath;
+  if (replacement.outPath != nullptr) {
+    const char* out = replacement.outPath;
+    destination = {linkTarget(out), out};
+    auto identity = identityOf(out);
+    if (sameFile(identity, replacement.level.identity)) {
+      return {out, "Is the level file; leave out -o to change it in place"};
+    }
+    if (sameFile(identity, identityOf(replacement.wavPath))) {
+      return {out, "Is the WAV file"};
+    }
+    if (kindOfName(out, true) == NameKind::other) {
+      return {out, "Not a regular file"};
+    }
+    return {};
+  }
+  destination = {linkTarget(level), level};
+  if (nameCount(replacement.level.file) > 1) {
+    return {level, "Has other names (hard links) that would keep the old bytes; write a copy "
+                   "with -o"};
+  }
+  if (isReadOnly(replacement.level.file, destination.path.c_str())) {
+    return {level, "Read-only"};
+  }
+  auto backup = destination.path + ".bak";
+  if (kindOfName(backup.c_str(), false) == NameKind::other) {
+    return {backup, "Not a regular file; the original would not be kept"};
+  }
+  return {};
+}
+
 // The entry's stored groups with the sound encoded into its units, padded with silence.
+// Empty when they cannot be read.
 std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std::int16_t> sound) {
   std::vector<StoredGroup> groups(static_cast<std::size_t>(replacement.entry.groupCount));
   seekLevel(replacement.level, replacement.entry.groupOffset);
   auto bytes = std::as_writable_bytes(std::span(groups));
   readBytes(replacement.level, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+  if (replacement.level.failed) {
+    return {};
+  }
   sound.resize(groups.size() * samplesPerEffectGroup);
   auto units = encodeUnits(sound);
   for (std::size_t k = 0; k < groups.size(); ++k) {
@@ -99,8 +198,10 @@ std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std
   return groups;
 }
 
+enum class Copy { done, readFailed, writeFailed };
+
 // Copies the level file's bytes from the current position up to `end` into `out`.
-bool copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
+Copy copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
                     std::vector<std::uint8_t>& buffer) {
   while (level.position < end) {
     auto count = static_cast<std::size_t>(
@@ -108,69 +209,78 @@ bool copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
     auto start = level.position;
     readBytes(level, std::span(buffer).first(count));
     // A level file cut short while it is copied reads as 255 from its end and stops there.
-    bool read = level.position == start + static_cast<std::int64_t>(count);
-    if (!read || std::fwrite(buffer.data(), 1, count, out) != count) {
-      return false;
+    if (level.failed || level.position != start + static_cast<std::int64_t>(count)) {
+      return Copy::readFailed;
+    }
+    if (std::fwrite(buffer.data(), 1, count, out) != count) {
+      return Copy::writeFailed;
     }
   }
-  return true;
+  return Copy::done;
 }
 
-// Writes the level file with `groups` in place of the entry's stored groups (or unchanged
-// when there are none) to a temporary file beside `target`. Returns the temporary file's
-// name, or an empty one after a complaint.
-std::string writeTemporaryLevelFile(Replacement& replacement,
-                                    const std::vector<StoredGroup>& groups,
-                                    const std::string& target, Console console) {
-  auto temporary = target + "." + std::to_string(processNumber()) + ".tmp";
-  std::FILE* out = openFile(temporary.c_str(), "wb");
-  if (out == nullptr) {
-    complain(console, target, "Cannot create");
-    return "";
-  }
-  copyPermissions(replacement.level.file, out);
+// Writes the level file, with `groups` in place of the entry's stored groups (or unchanged
+// when there are none), into the open temporary file `out`.
+Copy writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                     std::FILE* out) {
   std::vector<std::uint8_t> buffer(copyBufferSize);
   auto& level = replacement.level;
   auto groupsStart = std::int64_t{replacement.entry.groupOffset};
   auto groupBytes = groups.size() * storedGroupSize;
   seekLevel(level, 0);
-  bool written = true;
   if (!groups.empty()) {
-    written = copyLevelBytes(level, groupsStart, out, buffer) &&
-              std::fwrite(groups.data(), 1, groupBytes, out) == groupBytes;
+    auto copy = copyLevelBytes(level, groupsStart, out, buffer);
+    if (copy != Copy::done) {
+      return copy;
+    }
+    if (std::fwrite(groups.data(), 1, groupBytes, out) != groupBytes) {
+      return Copy::writeFailed;
+    }
     level.position = groupsStart + static_cast<std::int64_t>(groupBytes);
   }
-  written = copyLevelBytes(level, replacement.levelSize, out, buffer) && written;
-  written = std::fclose(out) == 0 && written;
-  if (!written) {
-    removeFile(temporary.c_str());
-    complain(console, target, "Cannot write");
-    return "";
-  }
-  return temporary;
+  auto copy = copyLevelBytes(level, replacement.levelSize, out, buffer);
+  // On the disk before it is renamed over anything, so a power cut leaves the old file or the
+  // new one, never an empty one.
+  return copy == Copy::done && !flushToDisk(out) ? Copy::writeFailed : copy;
 }
 
-// Renames the complete temporary file over `target`, so that an interrupted run never leaves
-// a half-written file there.
-bool moveIntoPlace(const std::string& temporary, const std::string& target, Console console) {
-  if (renameOver(temporary.c_str(), target.c_str())) {
-    return true;
+// Writes the level file with `groups` in place of the entry's stored groups to a temporary
+// file beside the destination, then renames it over the destination and flushes the folder.
+// Returns false after a complaint; the destination is then as it was, or already complete.
+bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                    const Destination& destination, Console console) {
+  auto folder = folderOf(destination.path);
+  std::string temporary;
+  std::FILE* out = createTemporaryFile(folder, temporary);
+  if (out == nullptr) {
+    complain(console, destination.name, "Cannot create");
+    return false;
   }
-  removeFile(temporary.c_str());
-  complain(console, target, "Cannot write");
-  return false;
-}
-
-// Reads the WAV file's sound, at most as long as the entry. Returns why it cannot, or "".
-std::string readSound(const Replacement& replacement, WavSound& sound) {
-  std::FILE* wav = openFile(replacement.wavPath, "rb");
-  if (wav == nullptr) {
-    return "Cannot open";
+  copyPermissions(replacement.level.file, out, replacement.outPath == nullptr);
+  auto copy = writeLevelBytes(replacement, groups, out);
+  copy = std::fclose(out) != 0 && copy == Copy::done ? Copy::writeFailed : copy;
+  if (copy != Copy::done) {
+    removeTemporaryFile(temporary);
+    complain(console, copy == Copy::readFailed ? replacement.levelPath : destination.name,
+             copy == Copy::readFailed ? "Cannot read" : "Cannot write");
+    return false;
   }
-  auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
-  auto problem = readWavSound(wav, wanted, sound);
-  std::fclose(wav);
-  return problem;
+  bool replacingLevel = !groups.empty();
+  if (replacingLevel) {
+    // Windows renames nothing over a file that is still open.
+    closeLevelStream(replacement.level);
+    releaseLockBeforeReplacing(replacement.lock);
+  }
+  if (!renameTemporaryFile(temporary, destination.path)) {
+    removeTemporaryFile(temporary);
+    complain(console, destination.name, "Cannot write");
+    return false;
+  }
+  if (!flushFolder(folder)) {
+    complain(console, destination.name, "Cannot write");
+    return false;
+  }
+  return true;
 }
 
 int replaceEffect(Replacement& replacement, Console console) {
@@ -181,33 +291,53 @@ int replaceEffect(Replacement& replacement, Console console) {
   }
   WavSound sound;
   problem = readSound(replacement, sound);
+  if (problem.empty() && sound.sampleRate != replacement.rate) {
+    problem = std::to_string(sound.sampleRate) + " Hz, but the effect plays at " +
+              std::to_string(replacement.rate) + " Hz; resample it to " +
+              std::to_string(replacement.rate) + " Hz or give --rate " +
+              std::to_string(sound.sampleRate);
+  }
   if (!problem.empty()) {
     complain(console, replacement.wavPath, problem);
     return exitComplaint;
   }
-  std::fprintf(console.out, "Replacing effect %s (%d groups, %s units) in %s from %s...\n",
+  Destination destination;
+  auto [refused, refusal] = checkDestination(replacement, destination);
+  if (!refusal.empty()) {
+    complain(console, refused, refusal);
+    return exitComplaint;
+  }
+  auto effectSamples =
+      static_cast<std::uint64_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
+  std::fprintf(console.out,
+               "Replacing effect %s (%d groups, %s at %" PRIu32 " Hz, %s units) in "
+               "%s from %s...\n",
                replacement.indexText, replacement.entry.groupCount,
+               secondsOf(effectSamples, replacement.rate).c_str(), replacement.rate,
                replacement.entry.unitSelector == 0 ? "even" : "odd", replacement.levelPath,
                replacement.wavPath);
+  auto frames = sound.frames;
   auto groups = encodedGroups(replacement, std::move(sound.samples));
-  // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already.
-  std::string target = replacement.outPath != nullptr ? replacement.outPath : replacement.levelPath;
-  std::string backup = target + ".bak";
-  if (replacement.outPath == nullptr && !fileExists(backup.c_str())) {
-    auto copy = writeTemporaryLevelFile(replacement, {}, backup, console);
-    if (copy.empty() || !moveIntoPlace(copy, backup, console)) {
+  if (groups.empty()) {
+    complain(console, replacement.levelPath, "Cannot read");
+    return exitComplaint;
+  }
+  // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
+  // the backup is on the disk before the level file is replaced.
+  Destination backup = {destination.path + ".bak", destination.path + ".bak"};
+  if (replacement.outPath == nullptr &&
+      kindOfName(backup.path.c_str(), false) == NameKind::missing) {
+    if (!writeLevelFile(replacement, {}, backup, console)) {
       return exitComplaint;
     }
   }
-  auto changed = writeTemporaryLevelFile(replacement, groups, target, console);
-  // Windows renames nothing over a file that is still open.
-  closeLevelStream(replacement.level);
-  if (changed.empty() || !moveIntoPlace(changed, target, console)) {
+  if (!writeLevelFile(replacement, groups, destination, console)) {
     return exitComplaint;
   }
-  if (sound.leftOut != 0) {
-    std::fprintf(console.err, "%s: Left out %" PRIu64 " samples past the effect's length\n",
-                 replacement.wavPath, sound.leftOut);
+  if (frames > effectSamples) {
+    complain(console, replacement.wavPath,
+             "Kept the first " + secondsOf(effectSamples, replacement.rate) + " of " +
+                 secondsOf(frames, replacement.rate));
     return exitComplaint;
   }
   return exitReplaced;
@@ -216,7 +346,9 @@ int replaceEffect(Replacement& replacement, Console console) {
 } // namespace
 
 int runReplaceTool(int argc, const char* const* argv, Console console) {
-  auto line = readCommandLine(argc, argv, "-o");
+  auto line = readCommandLine(argc, argv, {"-o", "--rate"});
+  Replacement replacement;
+  readRateOption(line, line.values[1], replacement.rate);
   if (line.problem.empty() && !line.help && !line.version && line.operands.size() != 3) {
     line.problem = "LEVEL, INDEX and SOUND.wav are needed";
   }
@@ -228,19 +360,18 @@ int runReplaceTool(int argc, const char* const* argv, Console console) {
     std::fputs(line.help ? usageText : "lvlsnd-replace " LVLSND_VERSION "\n", console.out);
     return exitReplaced;
   }
-  Replacement replacement;
   replacement.levelPath = line.operands[0];
   replacement.indexText = line.operands[1];
   replacement.wavPath = line.operands[2];
-  replacement.outPath = line.value;
-  replacement.level = openLevelStream(replacement.levelPath);
-  replacement.levelSize = replacement.level.file != nullptr ? fileSize(replacement.level.file) : -1;
-  if (replacement.levelSize < 0) {
-    closeLevelStream(replacement.level);
-    complain(console, replacement.levelPath, "Cannot open");
-    return exitComplaint;
+  replacement.outPath = line.values[0];
+  auto problem = openLevelFile(replacement);
+  int status = exitComplaint;
+  if (!problem.empty()) {
+    complain(console, replacement.levelPath, problem);
+  } else {
+    status = replaceEffect(replacement, console);
   }
-  int status = replaceEffect(replacement, console);
   closeLevelStream(replacement.level);
+  releaseLock(replacement.lock);
   return status;
 }

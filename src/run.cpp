@@ -39,9 +39,13 @@ int runLevelFile(const char* path, Console console) {
   std::fprintf(console.out, "Extracting Orrelin sound effects from level %d data:\n",
                run.levelNumber);
   auto table = readTables(run);
-  writeEffects(run, table);
+  bool allRead = !run.level.failed && writeEffects(run, table);
+  if (run.level.failed) {
+    // A table read in part would name effects that are not in the file.
+    std::fprintf(console.err, "%s: Cannot read\n", path);
+  }
   closeLevelStream(run.level);
-  return exitCompleted;
+  return allRead ? exitCompleted : exitCannotRead;
 }
 
 int runTool(int argc, const char* const* argv, Console console) {

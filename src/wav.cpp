@@ -54,13 +54,27 @@ bool readExactly(std::FILE* file, std::uint8_t* bytes, std::size_t size) {
   return std::fread(bytes, 1, size, file) == size;
 }
 
+// What a read that got less than it asked for means: a read error, or `shortProblem` when the
+// file simply ended.
+std::string readProblem(std::FILE* file, const char* shortProblem) {
+  return std::ferror(file) != 0 ? "Cannot read" : shortProblem;
+}
+
 // The fmt chunk, as far as the reader needs it.
 struct WavFormat {
   bool found = false;
   std::uint16_t format = 0; // the subformat of WAVE_FORMAT_EXTENSIBLE
   std::uint16_t channels = 0;
+  std::uint32_t rate = 0;
   std::uint16_t bits = 0;
 };
+
+// WAVE_FORMAT_EXTENSIBLE: a 40-byte fmt chunk whose last 16 bytes are the subformat GUID, the
+// format code in its first two bytes and then the same 14 bytes for every audio format.
+constexpr std::uint32_t extensibleFmtSize = 40;
+constexpr std::size_t subformatAt = 24;
+constexpr std::uint8_t subformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                            0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // Where the samples are: the data chunk's start and its size, cut to what the file holds.
 struct WavData {
@@ -69,12 +83,20 @@ struct WavData {
   std::uint64_t size = 0;
 };
 
-WavFormat formatOf(const std::uint8_t* chunk, std::uint32_t size) {
-  WavFormat format{true, getU16le(chunk), getU16le(chunk + 2), getU16le(chunk + 14)};
-  if (format.format == extensibleFormat && size >= 26) {
-    format.format = getU16le(chunk + 24); // the first two bytes of the subformat GUID
+// Reads the fmt chunk. An extensible format whose GUID is not an audio format's stays
+// 0xFFFE, which no caller supports.
+std::string readFormat(const std::uint8_t* chunk, std::uint32_t size, WavFormat& format) {
+  format = {true, getU16le(chunk), getU16le(chunk + 2), getU32le(chunk + 4), getU16le(chunk + 14)};
+  if (format.format != extensibleFormat) {
+    return "";
   }
-  return format;
+  if (size < extensibleFmtSize) {
+    return "Damaged fmt chunk";
+  }
+  if (std::memcmp(chunk + subformatAt + 2, subformatTail, sizeof subformatTail) == 0) {
+    format.format = getU16le(chunk + subformatAt);
+  }
+  return "";
 }
 
 bool supported(const WavFormat& format) {
@@ -110,15 +132,24 @@ int sampleOf(const std::uint8_t* bytes, const WavFormat& format) {
 std::string findChunks(std::FILE* file, std::int64_t fileSize, WavFormat& format, WavData& data) {
   std::int64_t at = 12;
   std::uint8_t header[8];
-  while (at + 8 <= fileSize && seekFile(file, at) && readExactly(file, header, 8)) {
+  while (at + 8 <= fileSize) {
+    if (!seekFile(file, at) || !readExactly(file, header, 8)) {
+      return "Cannot read"; // the file holds these bytes: only an error keeps them back
+    }
     std::uint32_t size = getU32le(header + 4);
     std::int64_t start = at + 8;
     if (std::memcmp(header, "fmt ", 4) == 0 && !format.found) {
-      std::uint8_t chunk[40] = {};
-      if (size < 16 || !readExactly(file, chunk, std::min<std::size_t>(size, sizeof chunk))) {
+      std::uint8_t chunk[extensibleFmtSize] = {};
+      if (size < 16) {
         return "Damaged fmt chunk";
       }
-      format = formatOf(chunk, size);
+      if (!readExactly(file, chunk, std::min<std::size_t>(size, sizeof chunk))) {
+        return readProblem(file, "Damaged fmt chunk");
+      }
+      auto problem = readFormat(chunk, size, format);
+      if (!problem.empty()) {
+        return problem;
+      }
     } else if (std::memcmp(header, "data", 4) == 0 && !data.found) {
       data = {true, start,
               std::min<std::uint64_t>(size, static_cast<std::uint64_t>(fileSize - start))};
@@ -137,8 +168,16 @@ std::string findChunks(std::FILE* file, std::int64_t fileSize, WavFormat& format
 std::string readWavSound(std::FILE* file, std::size_t wantedSamples, WavSound& sound) {
   std::uint8_t riff[12];
   auto fileSize = ::fileSize(file);
-  if (fileSize < 12 || !seekFile(file, 0) || !readExactly(file, riff, 12) ||
-      std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+  if (fileSize < 12) {
+    return "Not a WAV file";
+  }
+  if (!seekFile(file, 0) || !readExactly(file, riff, 12)) {
+    return "Cannot read";
+  }
+  if (std::memcmp(riff + 8, "WAVE", 4) == 0 && std::memcmp(riff, "RF64", 4) == 0) {
+    return "RF64 is not supported";
+  }
+  if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
     return "Not a WAV file";
   }
   WavFormat format;
@@ -157,8 +196,12 @@ std::string readWavSound(std::FILE* file, std::size_t wantedSamples, WavSound& s
   std::size_t sampleBytes = format.bits / 8u;
   std::size_t frameBytes = sampleBytes * format.channels;
   auto frames = data.size / frameBytes;
+  if (frames == 0) {
+    return "No samples in the data chunk";
+  }
+  sound.sampleRate = format.rate;
+  sound.frames = frames;
   auto kept = static_cast<std::size_t>(std::min<std::uint64_t>(frames, wantedSamples));
-  sound.leftOut = frames - kept;
   sound.samples.resize(kept);
   std::vector<std::uint8_t> bytes(kept * frameBytes);
   if (!seekFile(file, data.start) || !readExactly(file, bytes.data(), bytes.size())) {

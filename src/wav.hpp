@@ -32,11 +32,12 @@ std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
 // The sound of a WAV file, as mono 16-bit samples.
 struct WavSound {
   std::vector<std::int16_t> samples; // at most as many as were asked for
-  std::uint64_t leftOut = 0;         // how many more the file holds
+  std::uint64_t frames = 0;          // how many the file holds
+  std::uint32_t sampleRate = 0;
 };
 
 // Reads up to `wantedSamples` samples of an open WAV file: RIFF chunks in any order, unknown
 // chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;
 // mono, or stereo averaged to mono. A data chunk cut short gives the samples that are there.
-// Returns what makes the file unreadable, or an empty text.
+// Returns what makes the file unreadable ("Cannot read" for a read error), or an empty text.
 std::string readWavSound(std::FILE* file, std::size_t wantedSamples, WavSound& sound);

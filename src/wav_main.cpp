@@ -10,4 +10,4 @@ int _dowildcard = -1;
 }
 #endif
 
-LVLSND_CONSOLE_MAIN(runWavTool)
+LVLSND_CONSOLE_MAIN(runWavTool, "lvlsnd-wav")

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -61,10 +62,6 @@ struct ConversionBuffers {
       std::vector<std::int16_t>(groupsPerChunk * samplesPerEffectGroup);
   std::vector<std::uint8_t> wavBytes = std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
 };
-
-bool parseRate(const char* text, std::uint32_t& rate) {
-  return readDecimal(text, rate) && rate >= lowestWavRate && rate <= highestWavRate;
-}
 
 enum class Transfer { done, readFailed, writeFailed };
 
@@ -131,20 +128,39 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   return false;
 }
 
+// Why the open file cannot be converted as an effect file, judged by its first bytes; null
+// when it can. Effect files start with the even units' parameter bytes, four zeros; a WAV
+// file given by mistake would decode to full-scale noise. The file is left at its start.
+const char* problemOfStart(std::FILE* input) {
+  std::uint8_t start[12] = {};
+  auto got = std::fread(start, 1, sizeof start, input);
+  if (std::ferror(input) != 0 || !seekFile(input, 0)) {
+    return "Cannot read";
+  }
+  bool wav = got == sizeof start && std::memcmp(start, "RIFF", 4) == 0 &&
+             std::memcmp(start + 8, "WAVE", 4) == 0;
+  return wav ? "A WAV file, not an effect file" : nullptr;
+}
+
 // Converts one effect file into a WAV file beside it. Returns false after a complaint.
 bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
                        ConversionBuffers& buffers) {
   std::FILE* input = openFile(path, "rb");
+  if (input != nullptr) {
+    std::setvbuf(input, nullptr, _IONBF, 0);
+  }
   // Only a regular file has a size, and the WAV header is written from it.
   std::int64_t size = input != nullptr ? fileSize(input) : -1;
   auto groupCount = static_cast<std::uint64_t>(size) / rawGroupSize;
   bool converted = false;
+  const char* problem = nullptr;
   if (size < 0) {
     complain(console, path, "Cannot open");
   } else if (groupCount * wavBytesPerGroup > largestWavData) {
     complain(console, path, "Too long for a WAV file");
+  } else if ((problem = problemOfStart(input)) != nullptr) {
+    complain(console, path, problem);
   } else {
-    std::setvbuf(input, nullptr, _IONBF, 0);
     converted = writeWavFile(input, path, groupCount, rate, console, buffers);
   }
   if (input != nullptr) {
@@ -162,12 +178,9 @@ bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
 } // namespace
 
 int runWavTool(int argc, const char* const* argv, Console console) {
-  auto line = readCommandLine(argc, argv, "--rate");
-  std::uint32_t rate = defaultWavRate;
-  if (line.problem.empty() && line.value != nullptr && !parseRate(line.value, rate)) {
-    line.problem =
-        "the rate must be an integer from 1000 to 192000, not '" + std::string(line.value) + "'";
-  }
+  auto line = readCommandLine(argc, argv, {"--rate"});
+  std::uint32_t rate = defaultEffectRate;
+  readRateOption(line, line.values[0], rate);
   if (line.problem.empty() && !line.help && !line.version && line.operands.empty()) {
     line.problem = "no effect file given";
   }

@@ -23,7 +23,7 @@ protected:
     result.problem = readWavSound(file, wanted, sound);
     std::fclose(file);
     result.samples = sound.samples;
-    result.leftOut = sound.leftOut;
+    result.leftOut = sound.frames - sound.samples.size();
     return result;
   }
 };
@@ -102,6 +102,10 @@ TEST_F(WavReaderTest, SamplesPastTheWantedOnesAndPastTheFileAreCounted) {
 
 TEST_F(WavReaderTest, FilesThatAreNotAcceptedSayWhy) {
   const Bytes riffOnly = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '};
+  auto notAudioGuid = fmtBytes(0, 1, 16, 1);
+  notAudioGuid.back() ^= 1; // PCM's code, but not the GUID of an audio format
+  auto rf64 = wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", pcm16}});
+  std::copy_n("RF64", 4, rf64.begin());
   struct Case {
     Bytes file;
     std::string problem;
@@ -122,6 +126,12 @@ TEST_F(WavReaderTest, FilesThatAreNotAcceptedSayWhy) {
        "Unsupported WAV format 0x0003, 1 channel, 64 bits"},
       {wavFile({{"fmt ", fmtBytes(0, 1, 16, 2)}, {"data", pcm16}}),
        "Unsupported WAV format 0x0002, 1 channel, 16 bits"},
+      {wavFile({{"fmt ", notAudioGuid}, {"data", pcm16}}),
+       "Unsupported WAV format 0xfffe, 1 channel, 16 bits"},
+      {wavFile({{"fmt ", slice(fmtBytes(0, 1, 16, 1), 0, 26)}, {"data", pcm16}}),
+       "Damaged fmt chunk"},
+      {wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", {}}}), "No samples in the data chunk"},
+      {rf64, "RF64 is not supported"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(read(c.file).problem, c.problem);

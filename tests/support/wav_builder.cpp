@@ -15,8 +15,7 @@ void putU32le(Bytes& bytes, std::uint32_t value) {
 } // namespace
 
 Bytes fmtBytes(std::uint16_t format, std::uint16_t channels, std::uint16_t bits,
-               std::uint16_t subformat) {
-  constexpr std::uint32_t rate = 37800;
+               std::uint16_t subformat, std::uint32_t rate) {
   Bytes bytes;
   putU16le(bytes, subformat != 0 ? 0xFFFE : format);
   putU16le(bytes, channels);
@@ -52,10 +51,10 @@ Bytes wavFile(const std::vector<Chunk>& chunks) {
   return file;
 }
 
-Bytes monoWav(const std::vector<std::int16_t>& samples) {
+Bytes monoWav(const std::vector<std::int16_t>& samples, std::uint32_t rate) {
   Bytes data;
   for (auto sample : samples) {
     putU16le(data, static_cast<std::uint16_t>(sample));
   }
-  return wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", data}});
+  return wavFile({{"fmt ", fmtBytes(1, 1, 16, 0, rate)}, {"data", data}});
 }
