@@ -107,6 +107,26 @@ TEST_F(LevelFileTest, ReadsAcrossBufferRefillsAndSeeksInsideAndOutsideTheBuffer)
   }
 }
 
+TEST_F(LevelFileTest, AReadErrorIsNoEndOfFileAndHandsOutNoBytesUntilCleared) {
+  auto& level = open(countingBytes(100));
+  seekLevel(level, 200);
+  EXPECT_EQ(readU32be(level), 0xFFFFFFFFu);
+  EXPECT_FALSE(level.failed) << "past the end is no failure";
+  // The same file, opened for writing only: every read fails.
+  std::FILE* readable = level.file;
+  level.file = std::fopen((scratch.root / "level.dat").string().c_str(), "ab");
+  clearReadFailure(level);
+  seekLevel(level, 10);
+  EXPECT_EQ(readU16be(level), 0xFFFF);
+  EXPECT_TRUE(level.failed);
+  EXPECT_EQ(level.position, 10);
+  std::fclose(level.file);
+  level.file = readable;
+  EXPECT_EQ(readByte(level), 0xFF) << "a failed stream stays failed";
+  clearReadFailure(level);
+  EXPECT_EQ(readByte(level), countingBytes(100)[10]);
+}
+
 TEST(SoundHeaderOffset, AddsTheSectorRoundedSizesOfBlocks0To3AfterTheHeaderSector) {
   struct Case {
     std::uint32_t sizes[4];

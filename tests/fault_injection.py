@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""Makes each system call of the three programs fail once, in turn, and checks what they leave.
+
+    tests/fault_injection.py BUILD_DIR
+
+For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync and fdatasync
+(EIO) and rename (EXDEV), every call of a clean run is made to fail in a run of its own under
+`strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full is tried too. Each run
+must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
+partial file under its final name, a level file old or new), and a run that did not do all a
+clean run does ends with a message naming a file and a status other than 0. lvlsnd alone may
+end with 0 after "Cannot create" or "Cannot write" for an effect file, which it has always
+reported so. A failure inside the dynamic loader, before the program starts, is skipped.
+Exits 77 (skipped) where strace cannot trace.
+"""
+import math
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import wave
+
+FAULTS = {"read": "EIO", "lseek": "EIO", "write": "ENOSPC", "openat": "EACCES",
+          "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV"}
+LOADER_FAILURE = "error while loading shared libraries"
+
+
+def stored_groups(rng, count):
+    groups = bytearray()
+    for _ in range(count):
+        groups += bytes((rng.randrange(4) << 4) | rng.randrange(13) for _ in range(8))
+        groups += rng.randbytes(112)
+    return bytes(groups)
+
+
+def level_file():
+    """About 2.3 MB: entries of both unit selectors, two pairs sharing their stored groups."""
+    rng = random.Random(3)
+    regions = [stored_groups(rng, count) for count in (8000, 6000, 3000, 40)]
+    starts = [sum(len(r) for r in regions[:k]) for k in range(len(regions))]
+    entries = [(0, 8000, 0), (0, 8000, 1), (1, 6000, 0), (1, 6000, 1), (2, 3000, 1), (3, 40, 0)]
+    header = struct.pack(">hIIII", 4, 0, 0, 0, 0).ljust(2048, b"\0")
+    table = struct.pack(">iI", len(entries) + 1, 0)
+    tail_start = len(header) + 8 * (len(entries) + 1)
+    for index, (region, count, selector) in enumerate(entries, start=1):
+        record = len(header) + 8 * index
+        table += struct.pack(">IhBB", tail_start + starts[region] - record, count, selector, 0)
+    return header + table + b"".join(regions)
+
+
+def wav_file(path):
+    with wave.open(path, "wb") as sound:
+        sound.setnchannels(1)
+        sound.setsampwidth(2)
+        sound.setframerate(37800)
+        sound.writeframes(b"".join(struct.pack("<h", int(12000 * math.sin(k / 7)))
+                                   for k in range(4000)))
+
+
+class Run:
+    def __init__(self, status, out, err, files):
+        self.status, self.out, self.err, self.files = status, out, err, files
+
+
+def run(build, scenario, strace_args=(), stdout_path=None):
+    program, arguments, inputs = scenario
+    folder = tempfile.mkdtemp(prefix="lvlsnd-fault-")
+    try:
+        work = os.path.join(folder, "work")
+        os.mkdir(work)
+        for name, data in inputs.items():
+            with open(os.path.join(work, name), "wb") as file:
+                file.write(data)
+        command = list(strace_args) + [os.path.join(build, program)] + arguments
+        out_path = stdout_path or os.path.join(folder, "stdout")
+        with open(out_path, "wb") as out, open(os.path.join(folder, "stderr"), "wb") as err:
+            status = subprocess.run(command, cwd=work, stdout=out, stderr=err,
+                                    stdin=subprocess.DEVNULL, timeout=60).returncode
+        read = lambda path: open(path, "rb").read().decode("utf-8", "replace")
+        files = {}
+        for name in os.listdir(work):
+            with open(os.path.join(work, name), "rb") as file:
+                files[name] = file.read()
+        out = "" if stdout_path else read(out_path)
+        return Run(status, out, read(os.path.join(folder, "stderr")), files)
+    finally:
+        shutil.rmtree(folder)
+
+
+def call_counts(build, scenario):
+    folder = tempfile.mkdtemp(prefix="lvlsnd-trace-")
+    trace = os.path.join(folder, "trace")
+    run(build, scenario, ["strace", "-f", "-o", trace, "-e", "trace=" + ",".join(FAULTS)])
+    counts = dict.fromkeys(FAULTS, 0)
+    with open(trace) as lines:
+        for line in lines:
+            match = re.match(r"(?:\d+\s+)?(\w+)\(", line)
+            if match and match.group(1) in counts:
+                counts[match.group(1)] += 1
+    shutil.rmtree(folder)
+    return counts
+
+
+def problems_of(scenario, clean, faulty):
+    """What the faulty run broke of the rules; an empty list when it held."""
+    program, arguments, inputs = scenario
+    problems = []
+    for name, data in faulty.files.items():
+        if data != clean.files.get(name) and data != inputs.get(name):
+            problems.append(f"{name} is neither as before nor as a clean run writes it")
+    complained = faulty.err.splitlines()
+    known = set(arguments) | set(clean.files) | {program}
+    if faulty.status == 0:
+        # lvlsnd's effect files that could not be created or written are reported and absent.
+        skipped = [re.fullmatch(r"(effect\S+): Cannot (create|write)", line) for line in complained]
+        if program != "lvlsnd" and complained or not all(skipped):
+            problems.append("status 0 with a complaint: " + faulty.err.strip())
+        absent = {match.group(1) for match in skipped if match}
+        expected = {name: data for name, data in clean.files.items() if name not in absent}
+        if faulty.files != expected or not absent and faulty.out != clean.out:
+            problems.append("status 0, but the run did less than a clean one")
+    elif faulty.status not in (1, 2) or not complained or any(
+            line.split(": ")[0] not in known for line in complained):
+        problems.append(f"status {faulty.status} without a message naming a file: {faulty.err!r}")
+    return problems
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    build = os.path.abspath(sys.argv[1])
+    if shutil.which("strace") is None or subprocess.run(
+            ["strace", "-o", "/dev/null", "true"], stderr=subprocess.DEVNULL).returncode != 0:
+        print("strace cannot trace here: skipped")
+        sys.exit(77)
+    level = level_file()
+    extracted = run(build, ("lvlsnd", ["level3.dat"], {"level3.dat": level}))
+    with tempfile.TemporaryDirectory() as folder:
+        wav_file(os.path.join(folder, "new.wav"))
+        wav = open(os.path.join(folder, "new.wav"), "rb").read()
+    effects = {name: extracted.files[name] for name in ("effect3_1.raw", "effect3_6.raw")}
+    replace_inputs = {"level3.dat": level, "new.wav": wav}
+    scenarios = [
+        ("lvlsnd", ["level3.dat"], {"level3.dat": level}),
+        ("lvlsnd-wav", list(effects), effects),
+        ("lvlsnd-replace", ["level3.dat", "6", "new.wav"], replace_inputs),
+        ("lvlsnd-replace", ["-o", "new.dat", "level3.dat", "6", "new.wav"], replace_inputs),
+    ]
+    tried = held = skipped = 0
+    failures = []
+    for scenario in scenarios:
+        clean = run(build, scenario)
+        assert clean.status == 0 and clean.err == "", (scenario[:2], clean.err)
+        faulty_runs = []
+        for call, count in call_counts(build, scenario).items():
+            for n in range(1, count + 1):
+                inject = f"inject={call}:error={FAULTS[call]}:when={n}"
+                faulty_runs.append((f"{call} #{n}", lambda inject=inject: run(
+                    build, scenario, ["strace", "-f", "-o", "/dev/null", "-e", inject])))
+        faulty_runs.append(("stdout on /dev/full",
+                            lambda: run(build, scenario, stdout_path="/dev/full")))
+        for point, attempt in faulty_runs:
+            faulty = attempt()
+            if faulty.status == 127 and LOADER_FAILURE in faulty.err:
+                skipped += 1
+                continue
+            tried += 1
+            problems = problems_of(scenario, clean, faulty)
+            if point == "stdout on /dev/full" and \
+                    f"{scenario[0]}: Cannot write standard output" not in faulty.err:
+                problems.append("the lost standard output is not reported")
+            if problems:
+                failures.append(f"{' '.join([scenario[0]] + scenario[1])}, {point}: "
+                                + "; ".join(problems))
+            else:
+                held += 1
+    print(f"{tried} injection points tried, {held} held, {skipped} skipped in the dynamic loader")
+    for failure in failures:
+        print("NOT HELD:", failure)
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
