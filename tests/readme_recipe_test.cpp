@@ -71,4 +71,27 @@ TEST_F(ReadmeRecipeTest, AWholeGameGoesIntoOneFolderALevel) {
   }
 }
 
+TEST_F(ReadmeRecipeTest, TheModdingWalkthroughChangesEffect1AndKeepsTheOriginal) {
+  if (runningWindowsBuild() || std::system("sox --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs sox and a native build";
+  }
+  writeFile((scratch.work / "level3.dat").string().c_str(), sampleLevelFile());
+  auto script = readmeBlock("### Tried and true: a modding walkthrough", "sh");
+  writeFile((scratch.root / "walkthrough.sh").string().c_str(),
+            Bytes(script.begin(), script.end()));
+  auto tools = fs::path(toolPath("lvlsnd")).parent_path().string();
+  auto command = "cd '" + scratch.work.string() + "' && PATH='" + tools +
+                 "':\"$PATH\" sh -e ../walkthrough.sh > ../walkthrough.log 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << [&] {
+    auto log = readFile((scratch.root / "walkthrough.log").string().c_str());
+    return std::string(log.begin(), log.end());
+  }();
+  EXPECT_EQ(readFile((scratch.work / "level3.dat.bak").string().c_str()), sampleLevelFile());
+  auto after = runLvlsnd(scratch, {"level3.dat"}).files;
+  auto before = runLvlsnd(scratch, {"level3.dat.bak"}).files;
+  EXPECT_NE(after["effect3_1.raw"], before["effect3_1.raw"]);
+  EXPECT_EQ(after["effect3_2.raw"], before["effect3_2.raw"])
+      << "the effect in the other units of the same groups";
+}
+
 } // namespace
