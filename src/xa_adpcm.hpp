@@ -95,8 +95,13 @@ struct SoundUnit {
 };
 
 // Encodes 28 samples with the filter (0 to 3) and range (0 to 12) whose decoding comes
-// closest, in least squared error, and leaves `state` as a decoder's after the unit.
+// closest, in least squared error, and leaves `state` as a decoder's after the unit. For the
+// few best codings the 4-bit samples are searched together, since rounding one sample changes
+// the prediction of all the ones after it; the result is never worse than rounding each.
 SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, PredictorState& state);
+// The same with each sample rounded to the nearest 4-bit value: the search's first pass.
+SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples,
+                           PredictorState& state);
 
 // Encodes `samples`, padded with silence to whole units, as consecutive units from a decoder
 // state of 0.

@@ -69,6 +69,59 @@ TEST(Encoder, NoUnitDecodesWorseThanFilter0WouldHave) {
   }
 }
 
+// Decodes `unit` from `state`, leaving `state` as the decoder's after it.
+std::vector<std::int16_t> decodeUnit(const SoundUnit& unit, PredictorState& state) {
+  std::vector<std::int16_t> decoded;
+  auto coding = unitCodingOf(unit.parameter);
+  for (auto nibble : unit.nibbles) {
+    decoded.push_back(decodeSample((nibble ^ 8) - 8, coding, state));
+  }
+  return decoded;
+}
+
+TEST(Encoder, TheSearchIsNeverWorseThanRoundingAndDecodesToWhatItScored) {
+  std::uint32_t seed = 5;
+  auto next = [&seed](int range) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>(seed >> 8) % (2 * range + 1) - range;
+  };
+  std::int64_t searchedTotal = 0;
+  std::int64_t greedyTotal = 0;
+  for (int unitIndex = 0; unitIndex < 3000; ++unitIndex) {
+    // Loud and quiet units, smooth and rough, from a random decoder state.
+    int loudness = unitIndex % 3 == 0 ? 32767 : unitIndex % 3 == 1 ? 2000 : 40;
+    std::array<std::int16_t, samplesPerUnit> samples{};
+    int value = next(loudness);
+    for (auto& sample : samples) {
+      value = std::clamp(unitIndex % 2 == 0 ? value + next(loudness / 4) : next(loudness), -32768,
+                         32767);
+      sample = static_cast<std::int16_t>(value);
+    }
+    const PredictorState start{next(32767), next(32767)};
+    PredictorState searchedState = start;
+    PredictorState greedyState = start;
+    auto searched = encodeUnit(samples, searchedState);
+    auto greedy = encodeUnitGreedy(samples, greedyState);
+    PredictorState decodedState = start;
+    auto decoded = decodeUnit(searched, decodedState);
+    PredictorState greedyDecodedState = start;
+    auto greedyDecoded = decodeUnit(greedy, greedyDecodedState);
+    auto error = squaredError(samples, decoded);
+    ASSERT_LE(error, squaredError(samples, greedyDecoded)) << "unit " << unitIndex;
+    ASSERT_EQ(decodedState.previous, searchedState.previous) << "unit " << unitIndex;
+    ASSERT_EQ(decodedState.beforePrevious, searchedState.beforePrevious);
+    ASSERT_LE(searched.parameter >> 4, 3) << "filter";
+    ASSERT_LE(searched.parameter & 0x0F, 12) << "range";
+    PredictorState again = start;
+    auto repeated = encodeUnit(samples, again);
+    ASSERT_EQ(repeated.parameter, searched.parameter);
+    ASSERT_EQ(repeated.nibbles, searched.nibbles);
+    searchedTotal += error;
+    greedyTotal += squaredError(samples, greedyDecoded);
+  }
+  EXPECT_LT(searchedTotal, greedyTotal) << "the search gains something";
+}
+
 class ReplaceToolTest : public ScratchTest {
 protected:
   // The sample level file in the scratch root, as ../level3.dat from the working folder.
@@ -111,11 +164,21 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     double leastSnr;
     std::string leftOut; // the complaint of a sound longer than the effect
   };
+  // A square wave of five harmonics driven past full scale.
+  std::vector<std::int16_t> clippedSquare;
+  for (int k = 0; k < 15000; ++k) {
+    double wave = 0;
+    for (int harmonic = 1; harmonic <= 9; harmonic += 2) {
+      wave += std::sin(2 * M_PI * 220 * harmonic * k / 37800.0) / harmonic;
+    }
+    clippedSquare.push_back(static_cast<std::int16_t>(std::clamp(60000 * wave, -32768.0, 32767.0)));
+  }
   // Entries 1 and 2 share 135 groups at 0x3028, entry 4 has 68 groups of its own at 0x6f70.
   const Case cases[] = {
       {1, 0, noiseSamples(), 20, ""},
       {2, 1, sweepSamples(), 40, ""},
-      {4, 1, toneSamples(), 40, "../tone.wav: Kept the first 0.201 s of 0.300 s\n"}};
+      {1, 0, clippedSquare, 51.6, ""},
+      {4, 1, toneSamples(), 59.49, "../tone.wav: Kept the first 0.201 s of 0.300 s\n"}};
   for (const auto& c : cases) {
     writeFile((scratch.root / "level3.dat").string().c_str(), original);
     putWav("tone.wav", c.sound);

@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""How close lvlsnd-replace's encoder comes to the sound, against the greedy encoder.
+
+Generates its own signals with sox and espeak-ng (speech, plucked chords, a noise burst with
+decay, a sweep, white noise, clicks, a clipped square, a quiet passage at -40 dBFS, a tone;
+37800 Hz, 16-bit mono), puts each into a level file with `lvlsnd-replace -o`, once with the
+build under test and once with a build of the greedy encoder (each sample rounded on its own),
+takes it out again with lvlsnd and lvlsnd-wav, and prints per signal and in the mean: the
+whole-file SNR, the 10 ms segmental SNR (frames of 378 samples, silent frames skipped, each
+frame's SNR clamped to -10..80 dB) and the encode time (the fastest of 3 runs). Last, the
+encode time of the longest effect a level file can hold, 32767 groups.
+
+Usage: bench/encoder_quality.py [path/to/lvlsnd-replace] --greedy=path/to/greedy/lvlsnd-replace
+The greedy build is the commit before the search, built apart (see the README).
+"""
+import math
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+RATE = 37800
+SAMPLES_PER_GROUP = 112
+FRAME = 378
+DECODERS = "build"
+SPEECH = ("The quick brown fox jumps over the lazy dog. Sounds of the old levels come back "
+          "to life, one effect at a time.")
+
+
+def sox(output, *effects, source=("-n",)):
+    subprocess.run(["sox", "-V1", *source, "-r", str(RATE), "-b", "16", "-c", "1", output,
+                    *effects], check=True)
+
+
+def make_signals(folder):
+    """The signal set: name -> WAV path."""
+    path = lambda name: os.path.join(folder, name + ".wav")
+    spoken = os.path.join(folder, "espeak.wav")
+    subprocess.run(["espeak-ng", "-w", spoken, SPEECH], check=True)
+    sox(path("speech"), "trim", "0", "5", "gain", "-n", "-1", source=(spoken,))
+    chords = os.path.join(folder, "chords3.wav")
+    subprocess.run(["sox", "-V1", "-n", "-r", str(RATE), "-b", "16", "-c", "3", chords, "synth",
+                    "3", "pluck", "C3", "pluck", "E3", "pluck", "G3"], check=True)
+    sox(path("chords"), "remix", "-", "gain", "-n", "-3", source=(chords,))
+    sox(path("burst"), "synth", "2", "whitenoise", "fade", "q", "0.005", "2", "1.9", "gain",
+        "-3")
+    sox(path("sweep"), "synth", "3", "sine", "50-15000", "gain", "-3")
+    sox(path("noise"), "synth", "2", "whitenoise", "gain", "-6")
+    sox(path("clicks"), "synth", "2", "square", "6", "highpass", "3000", "gain", "-n", "-1")
+    sox(path("clipped"), "synth", "2", "square", "220", "lowpass", "5000", "gain", "6")
+    sox(path("quiet"), "gain", "-n", "-40", source=(path("speech"),))
+    sox(path("tone"), "synth", "3", "sine", "440", "gain", "-3")
+    return {name: path(name) for name in ("speech", "chords", "burst", "sweep", "noise",
+                                          "clicks", "clipped", "quiet", "tone")}
+
+
+def samples_of(path):
+    with wave.open(path) as sound:
+        data = sound.readframes(sound.getnframes())
+    return list(struct.unpack(f"<{len(data) // 2}h", data))
+
+
+def level_file(path, groups):
+    """One entry, in the odd units of `groups` silent stored groups."""
+    header = struct.pack(">hIIII", 4, 0, 0, 0, 0).ljust(2048, b"\0")
+    table = struct.pack(">iIIhBB", 2, 0, 8, groups, 1, 0)  # groups right after record 1
+    with open(path, "wb") as out:
+        out.write(header + table + bytes(120 * groups))
+
+
+def encode(replace, folder, wav, groups):
+    """Encode time (fastest of 3) and the samples decoded by the lvlsnd and lvlsnd-wav beside
+    the build under test."""
+    level = os.path.join(folder, "level.dat")
+    level_file(level, groups)
+    times = []
+    for _ in range(3):
+        start = time.perf_counter()
+        subprocess.run([replace, "-o", "out.dat", level, "1", wav], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL)
+        times.append(time.perf_counter() - start)
+    for command in (["lvlsnd", "out.dat"], ["lvlsnd-wav", "effect0_1.raw"]):
+        subprocess.run([os.path.join(DECODERS, command[0])] + command[1:], cwd=folder,
+                       check=True, stdout=subprocess.DEVNULL)
+    return min(times), samples_of(os.path.join(folder, "effect0_1.wav"))
+
+
+def snr(original, decoded):
+    signal = sum(s * s for s in original)
+    noise = sum((s - d) ** 2 for s, d in zip(original, decoded))
+    return 10 * math.log10(signal / noise) if noise else math.inf
+
+
+def segmental_snr(original, decoded):
+    frames = []
+    for at in range(0, len(original) - FRAME + 1, FRAME):
+        part = original[at:at + FRAME]
+        if sum(s * s for s in part) < FRAME:  # below 1 LSB RMS: silent
+            continue
+        frames.append(min(80.0, max(-10.0, snr(part, decoded[at:at + FRAME]))))
+    return statistics.mean(frames)
+
+
+def main():
+    global DECODERS  # the build under test decodes for both
+    arguments = [a for a in sys.argv[1:] if not a.startswith("--greedy=")]
+    greedy = [a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--greedy=")]
+    if not greedy:
+        sys.exit(__doc__)
+    searching = os.path.abspath(arguments[0] if arguments else "build/lvlsnd-replace")
+    greedy = os.path.abspath(greedy[0])
+    DECODERS = os.path.dirname(searching)
+    scratch = tempfile.mkdtemp(prefix="lvlsnd-encoder-", dir="/dev/shm")
+    try:
+        rows = []
+        for name, wav in make_signals(scratch).items():
+            original = samples_of(wav)
+            groups = -(-len(original) // SAMPLES_PER_GROUP)
+            row = [name]
+            for replace in (greedy, searching):
+                seconds, decoded = encode(replace, scratch, wav, groups)
+                decoded = decoded[:len(original)]
+                row += [snr(original, decoded), segmental_snr(original, decoded), seconds]
+            rows.append(row)
+        print(f"{'signal':8} {'SNR greedy':>10} {'new':>6} {'gain':>6}   {'segSNR greedy':>13} "
+              f"{'new':>6} {'gain':>6}   {'time greedy':>11} {'new':>7} {'ratio':>6}")
+        for row in rows + [["mean"] + [statistics.mean(r[k] for r in rows) for k in range(1, 7)]]:
+            name, snr_g, seg_g, time_g, snr_n, seg_n, time_n = row
+            print(f"{name:8} {snr_g:10.2f} {snr_n:6.2f} {snr_n - snr_g:+6.2f}   {seg_g:13.2f} "
+                  f"{seg_n:6.2f} {seg_n - seg_g:+6.2f}   {time_g:10.3f}s {time_n:6.3f}s "
+                  f"{time_n / time_g:6.1f}")
+        worst = min(min(r[4] - r[1], r[5] - r[2]) for r in rows)
+        print(f"worst signal against greedy: {worst:+.3f} dB")
+        longest = os.path.join(scratch, "longest.wav")
+        sox(longest, "synth", str(32767 * SAMPLES_PER_GROUP / RATE), "whitenoise", "gain", "-6")
+        for label, replace in (("greedy", greedy), ("new", searching)):
+            seconds, _ = encode(replace, scratch, longest, 32767)
+            print(f"32767 groups of white noise, {label}: {seconds:.2f} s")
+    finally:
+        shutil.rmtree(scratch)
+
+
+if __name__ == "__main__":
+    main()
