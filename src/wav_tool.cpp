@@ -2,6 +2,7 @@
 
 #include "command_line.hpp"
 #include "wav.hpp"
+#include "wav_page.hpp"
 
 #include <algorithm>
 #include <cinttypes>
@@ -43,10 +44,11 @@ constexpr int exitComplaint = 1;
 constexpr int exitUsage = 2;
 
 constexpr const char* usageText =
-    "Usage: lvlsnd-wav [--rate HZ] FILE...\n"
+    "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] FILE...\n"
     "Function: Converts lvlsnd effect files to WAV files\n"
     "Each effect file FILE.raw is written to FILE.wav beside it\n"
     "  --rate HZ   sample rate written into the WAV files, 1000 to 192000 (default 37800)\n"
+    "  --page PAGE.html  also write a page that shows and plays every file converted\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n";
 
@@ -65,9 +67,10 @@ struct ConversionBuffers {
 
 enum class Transfer { done, readFailed, writeFailed };
 
-// Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`.
+// Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`, and
+// into `summary` when there is one.
 Transfer decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCount,
-                      std::uint32_t rate, ConversionBuffers& buffers) {
+                      std::uint32_t rate, ConversionBuffers& buffers, EffectSummary* summary) {
   auto header = monoWavHeader(rate, static_cast<std::uint32_t>(groupCount * wavBytesPerGroup));
   if (std::fwrite(header.data(), 1, header.size(), output) != header.size()) {
     return Transfer::writeFailed;
@@ -85,6 +88,9 @@ Transfer decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCo
     for (std::size_t n = 0; n < count * samplesPerEffectGroup; ++n) {
       putU16le(buffers.wavBytes.data() + 2 * n, static_cast<std::uint16_t>(buffers.samples[n]));
     }
+    if (summary != nullptr) {
+      summarize(*summary, std::span(buffers.samples).first(count * samplesPerEffectGroup));
+    }
     if (std::fwrite(buffers.wavBytes.data(), wavBytesPerGroup, count, output) != count) {
       return Transfer::writeFailed;
     }
@@ -97,9 +103,18 @@ void complain(Console console, const std::string& name, const char* problem) {
   std::fprintf(console.err, "%s: %s\n", name.c_str(), problem);
 }
 
+// What one run converts: the rate, and the summaries of the files converted when a page
+// shows them.
+struct Conversion {
+  std::uint32_t rate = defaultEffectRate;
+  const char* pagePath = nullptr;
+  std::vector<EffectSummary> summaries;
+  ConversionBuffers buffers;
+};
+
 // Writes the WAV file for the open effect file. Returns false after a complaint.
 bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCount,
-                  std::uint32_t rate, Console console, ConversionBuffers& buffers) {
+                  Conversion& conversion, Console console) {
   auto outputPath = wavNameFor(inputPath);
   // Creating the WAV file truncates it, so it is never created over the effect file itself,
   // whatever link leads there.
@@ -113,9 +128,17 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   std::setvbuf(output, nullptr, _IONBF, 0);
   std::fprintf(console.out, "Converting %s to %s (%" PRIu64 " groups)...\n", inputPath,
                outputPath.c_str(), groupCount);
-  auto transfer = decodeGroups(input, output, groupCount, rate, buffers);
+  EffectSummary summary;
+  if (conversion.pagePath != nullptr) {
+    summary = startSummary(inputPath, outputPath, groupCount, groupCount * samplesPerEffectGroup);
+  }
+  auto transfer = decodeGroups(input, output, groupCount, conversion.rate, conversion.buffers,
+                               conversion.pagePath != nullptr ? &summary : nullptr);
   bool closed = std::fclose(output) == 0;
   if (transfer == Transfer::done && closed) {
+    if (conversion.pagePath != nullptr) {
+      conversion.summaries.push_back(std::move(summary));
+    }
     return true;
   }
   // An incomplete WAV file must not be left looking complete.
@@ -143,8 +166,7 @@ const char* problemOfStart(std::FILE* input) {
 }
 
 // Converts one effect file into a WAV file beside it. Returns false after a complaint.
-bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
-                       ConversionBuffers& buffers) {
+bool convertEffectFile(const char* path, Conversion& conversion, Console console) {
   std::FILE* input = openFile(path, "rb");
   if (input != nullptr) {
     std::setvbuf(input, nullptr, _IONBF, 0);
@@ -161,7 +183,7 @@ bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
   } else if ((problem = problemOfStart(input)) != nullptr) {
     complain(console, path, problem);
   } else {
-    converted = writeWavFile(input, path, groupCount, rate, console, buffers);
+    converted = writeWavFile(input, path, groupCount, conversion, console);
   }
   if (input != nullptr) {
     std::fclose(input);
@@ -175,12 +197,31 @@ bool convertEffectFile(const char* path, std::uint32_t rate, Console console,
   return converted;
 }
 
+// Writes the page of the files converted. Returns false after a complaint.
+bool writePage(const Conversion& conversion, Console console) {
+  auto page = effectPage(conversion.summaries, conversion.pagePath, conversion.rate);
+  std::FILE* file = openFile(conversion.pagePath, "wb");
+  if (file == nullptr) {
+    complain(console, conversion.pagePath, "Cannot create");
+    return false;
+  }
+  bool written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    // An incomplete page must not be left looking complete.
+    removeFile(conversion.pagePath);
+    complain(console, conversion.pagePath, "Cannot write");
+  }
+  return written;
+}
+
 } // namespace
 
 int runWavTool(int argc, const char* const* argv, Console console) {
-  auto line = readCommandLine(argc, argv, {"--rate"});
-  std::uint32_t rate = defaultEffectRate;
-  readRateOption(line, line.values[0], rate);
+  auto line = readCommandLine(argc, argv, {"--rate", "--page"});
+  Conversion conversion;
+  readRateOption(line, line.values[0], conversion.rate);
+  conversion.pagePath = line.values[1];
   if (line.problem.empty() && !line.help && !line.version && line.operands.empty()) {
     line.problem = "no effect file given";
   }
@@ -196,10 +237,12 @@ int runWavTool(int argc, const char* const* argv, Console console) {
     std::fputs("lvlsnd-wav " LVLSND_VERSION "\n", console.out);
     return exitAllConverted;
   }
-  ConversionBuffers buffers;
   bool allConverted = true;
   for (const char* file : line.operands) {
-    allConverted = convertEffectFile(file, rate, console, buffers) && allConverted;
+    allConverted = convertEffectFile(file, conversion, console) && allConverted;
+  }
+  if (conversion.pagePath != nullptr) {
+    allConverted = writePage(conversion, console) && allConverted;
   }
   return allConverted ? exitAllConverted : exitComplaint;
 }

@@ -64,6 +64,8 @@ TEST_F(ReadmeRecipeTest, AWholeGameGoesIntoOneFolderALevel) {
       {"level5/effect5_1.raw", effects["effect5_1.raw"]},
       {"level5/effect5_4.raw", effects["effect5_4.raw"]},
       {"level7/effect7_1.raw", effectOf(other.tail, 1)}};
+  EXPECT_TRUE(fs::exists(scratch.work / "level5/effects.html"));
+  EXPECT_TRUE(fs::exists(scratch.work / "level7/effects.html"));
   for (const auto& [path, bytes] : expected) {
     EXPECT_EQ(readFile((scratch.work / path).string().c_str()), bytes) << path;
     auto wav = fs::path(scratch.work / path).replace_extension(".wav");

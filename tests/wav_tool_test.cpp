@@ -6,6 +6,8 @@
 #include "xa_sounds.hpp"
 
 #include <filesystem>
+#include <regex>
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -115,11 +117,13 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
 
 TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
   writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(1, 3));
-  const std::string usage = "Usage: lvlsnd-wav [--rate HZ] FILE...\n"
+  const std::string usage = "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] FILE...\n"
                             "Function: Converts lvlsnd effect files to WAV files\n"
                             "Each effect file FILE.raw is written to FILE.wav beside it\n"
                             "  --rate HZ   sample rate written into the WAV files, 1000 to 192000 "
                             "(default 37800)\n"
+                            "  --page PAGE.html  also write a page that shows and plays every "
+                            "file converted\n"
                             "  -h, --help  print this text\n"
                             "  --version   print the version\n";
   const std::string badRate = "the rate must be an integer from 1000 to 192000, not ";
@@ -160,6 +164,100 @@ TEST_F(WavToolTest, TheSampleToneComesBackAsTheToneItWasEncodedFrom) {
   auto snr = signalToNoiseDb(tone, wavSamples(run.files["effect3_1.wav"]));
   EXPECT_GE(snr, 20.0);
   RecordProperty("snr", std::to_string(snr));
+}
+
+// "%41" and the like decoded, as a browser resolves a URL's path.
+std::string percentDecoded(const std::string& url) {
+  std::string text;
+  for (std::size_t k = 0; k < url.size(); ++k) {
+    if (url[k] == '%' && k + 2 < url.size()) {
+      text += static_cast<char>(std::stoi(url.substr(k + 1, 2), nullptr, 16));
+      k += 2;
+    } else {
+      text += url[k];
+    }
+  }
+  return text;
+}
+
+fs::path utf8Path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::vector<std::string> matchesOf(const std::string& text, const std::string& pattern) {
+  std::vector<std::string> found;
+  std::regex expression(pattern);
+  for (std::sregex_iterator at(text.begin(), text.end(), expression), end; at != end; ++at) {
+    found.push_back((*at)[1].str());
+  }
+  return found;
+}
+
+TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
+  auto path = putLevelFile("level3.dat", sampleLevelFile());
+  auto effects = runLvlsnd(scratch, {path}).files;
+  std::vector<std::string> names = {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw", "é 音.raw"};
+  // Windows allows none of < > " in a file name.
+  const std::string hostile = "a<b>&\"c'.raw";
+  if (!runningWindowsBuild()) {
+    names.push_back(hostile);
+  }
+  for (const auto& name : {std::string("é 音.raw"), hostile}) {
+    writeFile((scratch.work / name).string().c_str(), effects["effect3_4.raw"]);
+  }
+  fs::create_directory(scratch.root / "pages");
+  auto arguments = names;
+  arguments.insert(arguments.begin() + 1, "missing.raw");
+  arguments.insert(arguments.begin(), {"--page", "../pages/effects.html"});
+  auto run = runTool(scratch, "lvlsnd-wav", arguments);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "missing.raw: Cannot open\n");
+  auto pagePath = scratch.root / "pages/effects.html";
+  auto bytes = readFile(pagePath.string().c_str());
+  std::string page(bytes.begin(), bytes.end());
+
+  auto shown = matchesOf(page, R"(<td class="name">([^<]*)</td>)");
+  auto sources = matchesOf(page, R"(<audio controls preload="none" src="([^"]*)\">)");
+  ASSERT_EQ(shown.size(), names.size()) << "one row per file converted, none for the missing";
+  ASSERT_EQ(sources.size(), names.size());
+  EXPECT_EQ(matchesOf(page, "(<svg )").size(), names.size());
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    auto wav = wavNameFor(names[k]);
+    EXPECT_EQ(fs::canonical(scratch.root / "pages" / utf8Path(percentDecoded(sources[k]))),
+              fs::canonical(scratch.work / utf8Path(wav)))
+        << sources[k];
+  }
+  EXPECT_EQ(shown.back(), runningWindowsBuild() ? "é 音.raw" : "a&lt;b&gt;&amp;&quot;c&#39;.raw");
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("http"), std::string::npos);
+  EXPECT_NE(page.find("\">4</td><td class=\"n\" data-label=\"Groups\">68</td><td class=\"n\" "
+                      "data-label=\"Seconds\">0.201</td>"),
+            std::string::npos)
+      << "entry index, groups and seconds of effect3_4.raw";
+  if (std::system("tidy -v >/dev/null 2>&1") == 0) {
+    auto command = "tidy -e -q '" + pagePath.string() + "' >/dev/null 2>&1";
+    EXPECT_LT(WEXITSTATUS(std::system(command.c_str())), 2) << "tidy finds no error";
+  }
+  if (runningWindowsBuild() || std::system("chromium --version >/dev/null 2>&1") != 0) {
+    return; // the page itself is checked; the browser is asked natively where it is installed
+  }
+  auto chromium = "cd '" + scratch.root.string() +
+                  "' && chromium --headless --no-sandbox --disable-gpu --no-first-run "
+                  "--disable-background-networking --disable-component-update --disable-sync "
+                  "--user-data-dir=browser --window-size=1000,700 ";
+  auto dom = (scratch.root / "dom.html").string();
+  std::system(
+      (chromium + "--dump-dom 'file://" + pagePath.string() + "' > '" + dom + "' 2>/dev/null")
+          .c_str());
+  auto domBytes = readFile(dom.c_str());
+  std::string loaded(domBytes.begin(), domBytes.end());
+  EXPECT_EQ(matchesOf(loaded, "(<audio )").size(), names.size()) << "the browser's DOM";
+  for (const auto& [target, shot] : {std::pair{std::string("about:blank"), "blank.png"},
+                                     std::pair{"file://" + pagePath.string(), "page.png"}}) {
+    std::system((chromium + "--screenshot=" + shot + " '" + target + "' >/dev/null 2>&1").c_str());
+  }
+  EXPECT_GT(fs::file_size(scratch.root / "page.png"), 2 * fs::file_size(scratch.root / "blank.png"))
+      << "the screenshot shows more than an empty page";
 }
 
 } // namespace

@@ -1,0 +1,36 @@
+// The page that lvlsnd-wav --page writes: one row per effect file converted, with its length,
+// peak level, a waveform drawn while it was decoded, and a player for its WAV file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// A waveform is drawn in this many columns, each the lowest and highest sample that falls in
+// it, so that a summary stays a few KB whatever the effect's length.
+inline constexpr std::size_t waveformColumns = 600;
+
+// What the page shows of one effect file, gathered from its samples as they are decoded.
+struct EffectSummary {
+  std::string effectPath;
+  std::string wavPath;
+  std::uint64_t groups = 0;
+  std::uint64_t sampleCount = 0; // all the effect's samples
+  std::uint64_t samplesSeen = 0;
+  int peak = 0; // the largest magnitude, 32768 for -32768
+  std::uint64_t atLimits = 0;
+  std::array<std::int16_t, waveformColumns> lowest{};
+  std::array<std::int16_t, waveformColumns> highest{};
+};
+
+EffectSummary startSummary(const std::string& effectPath, const std::string& wavPath,
+                           std::uint64_t groups, std::uint64_t sampleCount);
+// Takes the effect's next decoded samples into its summary.
+void summarize(EffectSummary& summary, std::span<const std::int16_t> samples);
+
+// The whole page, standing alone (no script, no style sheet or URL from elsewhere), for the
+// path it is written to: the players' sources are relative to its folder.
+std::string effectPage(const std::vector<EffectSummary>& effects, const std::string& pagePath,
+                       std::uint32_t rate);
