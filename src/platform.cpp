@@ -138,6 +138,13 @@ std::string linkTarget(const char* path) {
     return path;
   }
   target.resize(length);
+  // The final path comes as \\?\C:\... or \\?\UNC\server\...; without the prefix it is an
+  // ordinary path again, in which "/" separates folders too.
+  if (target.starts_with(L"\\\\?\\UNC\\")) {
+    target.replace(0, 8, L"\\\\");
+  } else if (target.starts_with(L"\\\\?\\")) {
+    target.erase(0, 4);
+  }
   return utf8Of(target.c_str());
 }
 
