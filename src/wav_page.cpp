@@ -90,7 +90,8 @@ std::string relativeUrl(const std::string& path, const fs::path& from) {
   // Another drive of a Windows system has no relative way there.
   auto text = utf8Of(relative.empty() ? target : relative);
   std::string url = relative.empty() ? "file:///" : "";
-  for (unsigned char c : text) {
+  for (char byte : text) {
+    auto c = static_cast<unsigned char>(byte);
     bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                  std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos;
     if (plain) {
