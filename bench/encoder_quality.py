@@ -11,7 +11,8 @@ frame's SNR clamped to -10..80 dB) and the encode time (the fastest of 3 runs). 
 encode time of the longest effect a level file can hold, 32767 groups.
 
 Usage: bench/encoder_quality.py [path/to/lvlsnd-replace] --greedy=path/to/greedy/lvlsnd-replace
-The greedy build is the commit before the search, built apart (see the README).
+The greedy build is release 1.1.0, the last with the rounding encoder, built apart (see the
+README).
 """
 import math
 import os
