@@ -65,8 +65,6 @@ struct GroupChunks {
   std::vector<RawGroup> raw = std::vector<RawGroup>(groupsPerChunk);
 };
 
-enum class Transfer { done, readFailed, writeFailed };
-
 // Converts the entry's stored groups into `file`.
 Transfer writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
                      GroupChunks& chunks) {

@@ -12,6 +12,10 @@ struct Console {
   std::FILE* err;
 };
 
+// How copying data from one file into another ended: the three programs tell a failed read of
+// their input from a failed write of their output, since each names another file.
+enum class Transfer { done, readFailed, writeFailed };
+
 // Paths are UTF-8 throughout; Windows opens, removes and renames through its wide API, since
 // its narrow one takes the ANSI code page.
 std::FILE* openFile(const char* path, const char* mode);

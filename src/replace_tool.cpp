@@ -198,11 +198,9 @@ std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std
   return groups;
 }
 
-enum class Copy { done, readFailed, writeFailed };
-
 // Copies the level file's bytes from the current position up to `end` into `out`.
-Copy copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
-                    std::vector<std::uint8_t>& buffer) {
+Transfer copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
+                        std::vector<std::uint8_t>& buffer) {
   while (level.position < end) {
     auto count = static_cast<std::size_t>(
         std::min<std::int64_t>(end - level.position, static_cast<std::int64_t>(buffer.size())));
@@ -210,38 +208,38 @@ Copy copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
     readBytes(level, std::span(buffer).first(count));
     // A level file cut short while it is copied reads as 255 from its end and stops there.
     if (level.failed || level.position != start + static_cast<std::int64_t>(count)) {
-      return Copy::readFailed;
+      return Transfer::readFailed;
     }
     if (std::fwrite(buffer.data(), 1, count, out) != count) {
-      return Copy::writeFailed;
+      return Transfer::writeFailed;
     }
   }
-  return Copy::done;
+  return Transfer::done;
 }
 
 // Writes the level file, with `groups` in place of the entry's stored groups (or unchanged
 // when there are none), into the open temporary file `out`.
-Copy writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                     std::FILE* out) {
+Transfer writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                         std::FILE* out) {
   std::vector<std::uint8_t> buffer(copyBufferSize);
   auto& level = replacement.level;
   auto groupsStart = std::int64_t{replacement.entry.groupOffset};
   auto groupBytes = groups.size() * storedGroupSize;
   seekLevel(level, 0);
   if (!groups.empty()) {
-    auto copy = copyLevelBytes(level, groupsStart, out, buffer);
-    if (copy != Copy::done) {
-      return copy;
+    auto transfer = copyLevelBytes(level, groupsStart, out, buffer);
+    if (transfer != Transfer::done) {
+      return transfer;
     }
     if (std::fwrite(groups.data(), 1, groupBytes, out) != groupBytes) {
-      return Copy::writeFailed;
+      return Transfer::writeFailed;
     }
     level.position = groupsStart + static_cast<std::int64_t>(groupBytes);
   }
-  auto copy = copyLevelBytes(level, replacement.levelSize, out, buffer);
+  auto transfer = copyLevelBytes(level, replacement.levelSize, out, buffer);
   // On the disk before it is renamed over anything, so a power cut leaves the old file or the
   // new one, never an empty one.
-  return copy == Copy::done && !flushToDisk(out) ? Copy::writeFailed : copy;
+  return transfer == Transfer::done && !flushToDisk(out) ? Transfer::writeFailed : transfer;
 }
 
 // Writes the level file with `groups` in place of the entry's stored groups to a temporary
@@ -257,12 +255,12 @@ bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& gr
     return false;
   }
   copyPermissions(replacement.level.file, out, replacement.outPath == nullptr);
-  auto copy = writeLevelBytes(replacement, groups, out);
-  copy = std::fclose(out) != 0 && copy == Copy::done ? Copy::writeFailed : copy;
-  if (copy != Copy::done) {
+  auto transfer = writeLevelBytes(replacement, groups, out);
+  transfer = std::fclose(out) != 0 && transfer == Transfer::done ? Transfer::writeFailed : transfer;
+  if (transfer != Transfer::done) {
     removeTemporaryFile(temporary);
-    complain(console, copy == Copy::readFailed ? replacement.levelPath : destination.name,
-             copy == Copy::readFailed ? "Cannot read" : "Cannot write");
+    complain(console, transfer == Transfer::readFailed ? replacement.levelPath : destination.name,
+             transfer == Transfer::readFailed ? "Cannot read" : "Cannot write");
     return false;
   }
   bool replacingLevel = !groups.empty();

@@ -65,8 +65,6 @@ struct ConversionBuffers {
   std::vector<std::uint8_t> wavBytes = std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
 };
 
-enum class Transfer { done, readFailed, writeFailed };
-
 // Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`, and
 // into `summary` when there is one.
 Transfer decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCount,
