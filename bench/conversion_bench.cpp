@@ -1,5 +1,5 @@
 // Throughput of the group conversion, in stored bytes per second.
-#include "effects.hpp"
+#include "xa_adpcm.hpp"
 
 #include <benchmark/benchmark.h>
 #include <vector>

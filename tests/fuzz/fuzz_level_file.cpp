@@ -1,6 +1,5 @@
 // libFuzzer target: runs the whole extraction on the input as a level file, in a scratch
 // folder of its own that is removed after every input.
-#include "effects.hpp"
 #include "run.hpp"
 
 #include "scratch_folder.hpp"
@@ -16,12 +15,11 @@ namespace {
 constexpr std::int64_t maxGroupsPerInput = 4096;
 constexpr std::int64_t maxEffectsPerInput = 256;
 
-// Reads the sound table the way a run does and tells whether its effects stay small.
-bool writesLittle(const char* path) {
-  auto level = openLevelStream(path);
+// Reads the sound table from memory the way a run does and tells whether its effects stay small.
+bool writesLittle(const std::uint8_t* data, std::size_t size) {
+  auto level = levelStreamOf({data, size});
   seekLevel(level, readSoundHeaderOffset(level));
   auto table = readSoundTable(level);
-  closeLevelStream(level);
   std::int64_t groups = 0;
   std::int64_t effects = 0;
   for (const auto& entry : table.entries) {
@@ -36,19 +34,20 @@ bool writesLittle(const char* path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::FILE* devNull = std::fopen("/dev/null", "w");
   const Console quiet{devNull, devNull};
+  if (!writesLittle(data, size)) {
+    return 0;
+  }
   auto scratch = makeScratchFolder();
   auto level = (scratch / "level7.dat").string();
   writeInput(level, data, size);
-  if (writesLittle(level.c_str())) {
-    // Effect files go to the working directory; libFuzzer needs its own back for its files.
-    auto fuzzerFolder = fs::current_path();
-    fs::create_directory(scratch / "work");
-    fs::current_path(scratch / "work");
-    if (runLevelFile(level.c_str(), quiet) != exitCompleted) {
-      std::abort(); // a readable level file always completes
-    }
-    fs::current_path(fuzzerFolder);
+  // Effect files go to the working directory; libFuzzer needs its own back for its files.
+  auto fuzzerFolder = fs::current_path();
+  fs::create_directory(scratch / "work");
+  fs::current_path(scratch / "work");
+  if (runLevelFile(level.c_str(), quiet) != exitDone) {
+    std::abort(); // a readable level file always completes
   }
+  fs::current_path(fuzzerFolder);
   fs::remove_all(scratch);
   return 0;
 }

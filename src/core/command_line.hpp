@@ -1,0 +1,46 @@
+// The command line of the companion programs, in the GNU manner: -h or --help, --version,
+// options that take a value ("--rate HZ" or "--rate=HZ", "-o OUT" or "-oOUT"), and "--" to
+// end the options so that an operand may start with "-".
+#pragma once
+
+#include "program.hpp"
+
+#include <charconv>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CommandLine {
+  std::vector<const char*> operands;
+  std::vector<const char*> values; // each value option's value, in order; null when not given
+  bool help = false;
+  bool version = false;
+  std::string problem; // what is wrong with the command line; empty when nothing is
+};
+
+// Reads all of `text` as a decimal number that fits `number`; false when it is not one.
+template <typename Number> bool readDecimal(std::string_view text, Number& number) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return error == std::errc{} && end == text.data() + text.size();
+}
+
+// Reads the arguments after the program name. Reading stops at help, version or a problem.
+CommandLine readCommandLine(int argc, const char* const* argv,
+                            std::initializer_list<std::string_view> valueOptions);
+
+// Reads the value of --rate into `rate` (left at the default when there is none); a bad value
+// becomes the command line's problem.
+void readRateOption(CommandLine& line, const char* value, std::uint32_t& rate);
+
+// Takes `problem` as what is wrong with the operands, unless the command line has a problem
+// already or asks for help or the version.
+void noteOperandProblem(CommandLine& line, const char* problem);
+
+// What every companion program does first. A usage error prints the problem and the usage on
+// standard error (status 2); help prints the usage and --version the program's name and
+// version on standard output (status 0). Returns that status, or nothing when the run goes on.
+std::optional<int> answerCommandLine(const CommandLine& line, const char* program,
+                                     const char* usage, Console console);

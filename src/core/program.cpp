@@ -1,0 +1,38 @@
+#include "program.hpp"
+
+void complain(Console console, const std::string& name, const std::string& problem) {
+  std::fprintf(console.err, "%s: %s\n", name.c_str(), problem.c_str());
+}
+
+void complainOfTransfer(Console console, Transfer transfer, const std::string& input,
+                        const std::string& output) {
+  if (transfer == Transfer::readFailed) {
+    complain(console, input, "Cannot read");
+  } else {
+    complain(console, output, "Cannot write");
+  }
+}
+
+std::FILE* createOutput(const std::string& path, const FileIdentity& input, Console console) {
+  std::FILE* file =
+      sameFile(identityOf(path.c_str()), input) ? nullptr : openFile(path.c_str(), "wb");
+  if (file == nullptr) {
+    complain(console, path, "Cannot create");
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+Transfer finishOutput(std::FILE* file, const std::string& path, Transfer transfer,
+                      const std::string& input, Console console) {
+  bool closed = std::fclose(file) == 0;
+  if (transfer == Transfer::done && !closed) {
+    transfer = Transfer::writeFailed;
+  }
+  if (transfer != Transfer::done) {
+    removeFile(path.c_str());
+    complainOfTransfer(console, transfer, input, path);
+  }
+  return transfer;
+}

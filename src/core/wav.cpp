@@ -1,0 +1,221 @@
+#include "wav.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint16_t pcmFormat = 1;
+constexpr std::uint16_t bytesPerSample = 2;
+
+void putTag(std::uint8_t* bytes, const char (&tag)[5]) {
+  std::memcpy(bytes, tag, 4);
+}
+
+} // namespace
+
+std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
+                                                      std::uint32_t dataSize) {
+  std::array<std::uint8_t, wavHeaderSize> header{};
+  auto* bytes = header.data();
+  putTag(bytes, "RIFF");
+  putU32le(bytes + 4, static_cast<std::uint32_t>(wavHeaderSize - 8 + dataSize));
+  putTag(bytes + 8, "WAVE");
+  putTag(bytes + 12, "fmt ");
+  putU32le(bytes + 16, 16);
+  putU16le(bytes + 20, pcmFormat);
+  putU16le(bytes + 22, 1); // channels
+  putU32le(bytes + 24, sampleRate);
+  putU32le(bytes + 28, sampleRate * bytesPerSample);
+  putU16le(bytes + 32, bytesPerSample); // block align
+  putU16le(bytes + 34, 8 * bytesPerSample);
+  putTag(bytes + 36, "data");
+  putU32le(bytes + 40, dataSize);
+  return header;
+}
+
+namespace {
+
+constexpr std::uint16_t floatFormat = 3;
+constexpr std::uint16_t extensibleFormat = 0xFFFE;
+
+std::uint16_t getU16le(const std::uint8_t* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+std::uint32_t getU32le(const std::uint8_t* bytes) {
+  return getU16le(bytes) | std::uint32_t{getU16le(bytes + 2)} << 16;
+}
+
+// Reads `size` bytes at `offset`. Returns what keeps them back: "Cannot read" for a read
+// error, `shortProblem` when the file ends first; or an empty text.
+std::string readExactly(ByteSource& source, std::int64_t offset, std::uint8_t* bytes,
+                        std::size_t size, const char* shortProblem) {
+  auto read = readAt(source, offset, {bytes, size});
+  if (read.failed) {
+    return "Cannot read";
+  }
+  return read.got == size ? "" : shortProblem;
+}
+
+// The fmt chunk, as far as the reader needs it.
+struct WavFormat {
+  bool found = false;
+  std::uint16_t format = 0; // the subformat of WAVE_FORMAT_EXTENSIBLE
+  std::uint16_t channels = 0;
+  std::uint32_t rate = 0;
+  std::uint16_t bits = 0;
+};
+
+// WAVE_FORMAT_EXTENSIBLE: a 40-byte fmt chunk whose last 16 bytes are the subformat GUID, the
+// format code in its first two bytes and then the same 14 bytes for every audio format.
+constexpr std::uint32_t extensibleFmtSize = 40;
+constexpr std::size_t subformatAt = 24;
+constexpr std::uint8_t subformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                            0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Where the samples are: the data chunk's start and its size, cut to what the file holds.
+struct WavData {
+  bool found = false;
+  std::int64_t start = 0;
+  std::uint64_t size = 0;
+};
+
+// Reads the fmt chunk. An extensible format whose GUID is not an audio format's stays
+// 0xFFFE, which no caller supports.
+std::string readFormat(const std::uint8_t* chunk, std::uint32_t size, WavFormat& format) {
+  format = {true, getU16le(chunk), getU16le(chunk + 2), getU32le(chunk + 4), getU16le(chunk + 14)};
+  if (format.format != extensibleFormat) {
+    return "";
+  }
+  if (size < extensibleFmtSize) {
+    return "Damaged fmt chunk";
+  }
+  if (std::memcmp(chunk + subformatAt + 2, subformatTail, sizeof subformatTail) == 0) {
+    format.format = getU16le(chunk + subformatAt);
+  }
+  return "";
+}
+
+bool supported(const WavFormat& format) {
+  bool pcm =
+      format.format == pcmFormat && (format.bits == 8 || format.bits == 16 || format.bits == 24);
+  bool floating = format.format == floatFormat && format.bits == 32;
+  return (pcm || floating) && (format.channels == 1 || format.channels == 2);
+}
+
+// One channel's sample in 16 bits: 8-bit samples are unsigned, 24-bit ones lose their lowest
+// byte, float ones are scaled from -1 ... 1 and clamped.
+int sampleOf(const std::uint8_t* bytes, const WavFormat& format) {
+  switch (format.bits) {
+  case 8:
+    return (bytes[0] - 128) * 256;
+  case 16:
+    return static_cast<std::int16_t>(getU16le(bytes));
+  case 24:
+    return static_cast<std::int16_t>(getU16le(bytes + 1));
+  default: {
+    float value = 0;
+    std::uint32_t bits = getU32le(bytes);
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isnan(value)) {
+      return 0;
+    }
+    return static_cast<int>(std::lround(std::clamp(value * 32768.0, -32768.0, 32767.0)));
+  }
+  }
+}
+
+// Walks the chunks after "RIFF", size, "WAVE" up to the end of the file.
+std::string findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& format,
+                       WavData& data) {
+  std::int64_t at = 12;
+  std::uint8_t header[8];
+  while (at + 8 <= fileSize) {
+    // The file holds these bytes: only an error keeps them back.
+    if (!readExactly(source, at, header, 8, "Cannot read").empty()) {
+      return "Cannot read";
+    }
+    std::uint32_t size = getU32le(header + 4);
+    std::int64_t start = at + 8;
+    if (std::memcmp(header, "fmt ", 4) == 0 && !format.found) {
+      std::uint8_t chunk[extensibleFmtSize] = {};
+      if (size < 16) {
+        return "Damaged fmt chunk";
+      }
+      auto problem = readExactly(source, start, chunk, std::min<std::size_t>(size, sizeof chunk),
+                                 "Damaged fmt chunk");
+      if (problem.empty()) {
+        problem = readFormat(chunk, size, format);
+      }
+      if (!problem.empty()) {
+        return problem;
+      }
+    } else if (std::memcmp(header, "data", 4) == 0 && !data.found) {
+      data = {true, start,
+              std::min<std::uint64_t>(size, static_cast<std::uint64_t>(fileSize - start))};
+    }
+    // Chunks of odd size are followed by a padding byte.
+    at = start + size + (size & 1);
+  }
+  if (!format.found) {
+    return "No fmt chunk";
+  }
+  return data.found ? "" : "No data chunk";
+}
+
+} // namespace
+
+std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound) {
+  std::uint8_t riff[12];
+  auto fileSize = sourceSize(source);
+  if (fileSize < 12) {
+    return "Not a WAV file";
+  }
+  if (!readExactly(source, 0, riff, 12, "Cannot read").empty()) {
+    return "Cannot read";
+  }
+  if (std::memcmp(riff + 8, "WAVE", 4) == 0 && std::memcmp(riff, "RF64", 4) == 0) {
+    return "RF64 is not supported";
+  }
+  if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    return "Not a WAV file";
+  }
+  WavFormat format;
+  WavData data;
+  auto problem = findChunks(source, fileSize, format, data);
+  if (!problem.empty()) {
+    return problem;
+  }
+  if (!supported(format)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Unsupported WAV format 0x%04x, %u channel%s, %u bits",
+                  unsigned{format.format}, unsigned{format.channels},
+                  format.channels == 1 ? "" : "s", unsigned{format.bits});
+    return text;
+  }
+  std::size_t sampleBytes = format.bits / 8u;
+  std::size_t frameBytes = sampleBytes * format.channels;
+  auto frames = data.size / frameBytes;
+  if (frames == 0) {
+    return "No samples in the data chunk";
+  }
+  sound.sampleRate = format.rate;
+  sound.frames = frames;
+  auto kept = static_cast<std::size_t>(std::min<std::uint64_t>(frames, wantedSamples));
+  sound.samples.resize(kept);
+  std::vector<std::uint8_t> bytes(kept * frameBytes);
+  if (!readExactly(source, data.start, bytes.data(), bytes.size(), "Cannot read").empty()) {
+    return "Cannot read";
+  }
+  for (std::size_t k = 0; k < kept; ++k) {
+    const auto* frame = bytes.data() + k * frameBytes;
+    int sample = sampleOf(frame, format);
+    if (format.channels == 2) {
+      sample = (sample + sampleOf(frame + sampleBytes, format)) >> 1;
+    }
+    sound.samples[k] = static_cast<std::int16_t>(sample);
+  }
+  return "";
+}

@@ -1,0 +1,44 @@
+// WAV files: the canonical header the WAV converter writes, and the reader of what a sound
+// editor writes, for the replacer.
+#pragma once
+
+#include "byte_source.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// RIFF, WAVE, a 16-byte fmt chunk and the data chunk's own header.
+inline constexpr std::size_t wavHeaderSize = 44;
+// RIFF sizes are 32-bit and count from byte 8, so this is the most data a WAV file can hold.
+inline constexpr std::uint64_t largestWavData = 0xFFFFFFFFu - (wavHeaderSize - 8);
+
+inline void putU16le(std::uint8_t* bytes, std::uint16_t value) {
+  bytes[0] = static_cast<std::uint8_t>(value);
+  bytes[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+inline void putU32le(std::uint8_t* bytes, std::uint32_t value) {
+  putU16le(bytes, static_cast<std::uint16_t>(value));
+  putU16le(bytes + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+// The header of a WAV file of 16-bit PCM mono samples at `sampleRate`, with `dataSize` bytes
+// of samples following it.
+std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
+                                                      std::uint32_t dataSize);
+
+// The sound of a WAV file, as mono 16-bit samples.
+struct WavSound {
+  std::vector<std::int16_t> samples; // at most as many as were asked for
+  std::uint64_t frames = 0;          // how many the file holds
+  std::uint32_t sampleRate = 0;
+};
+
+// Reads up to `wantedSamples` samples of a WAV file: RIFF chunks in any order, unknown
+// chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;
+// mono, or stereo averaged to mono. A data chunk cut short gives the samples that are there.
+// Returns what makes the file unreadable ("Cannot read" for a read error), or an empty text.
+std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound);

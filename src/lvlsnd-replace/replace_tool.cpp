@@ -1,0 +1,328 @@
+#include "replace_tool.hpp"
+
+#include "command_line.hpp"
+#include "level_file.hpp"
+#include "wav.hpp"
+#include "xa_adpcm.hpp"
+
+#include <cinttypes>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr const char* usageText =
+    "Usage: lvlsnd-replace [-o OUT] [--rate HZ] LEVEL INDEX SOUND.wav\n"
+    "Function: Replaces an Orrelin sound effect in level data with the sound of a WAV file\n"
+    "INDEX is the M of effectN_M.raw; LEVEL is changed in place and first kept as LEVEL.bak\n"
+    "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless --rate says otherwise\n"
+    "  -o OUT      write the changed level file to OUT and leave LEVEL as it is\n"
+    "  --rate HZ   the rate the game plays the effect at, 1000 to 192000 (default 37800)\n"
+    "  -h, --help  print this text\n"
+    "  --version   print the version\n";
+
+// The level file is copied through this buffer.
+constexpr std::size_t copyBufferSize = 64 * 1024;
+
+// What one run works on: the arguments, and the level file with its sound table.
+struct Replacement {
+  const char* levelPath = nullptr;
+  const char* indexText = nullptr;
+  const char* wavPath = nullptr;
+  const char* outPath = nullptr; // null: the level file is changed in place
+  std::uint32_t rate = defaultEffectRate;
+  LevelStream level;
+  FileLock lock;
+  std::int64_t levelSize = 0;
+  SoundEntry entry;
+};
+
+// Opens the level file and takes its lock. Returns why it cannot, or "".
+std::string openLevelFile(Replacement& replacement) {
+  // A run that finished meanwhile may have renamed a new file over the name; the locked file
+  // must be the one the name leads to, so the name is opened again once the lock is held.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    replacement.lock = lockFile(replacement.levelPath);
+    if (replacement.lock.busy) {
+      return "Being changed by another run";
+    }
+    replacement.level = openLevelStream(replacement.levelPath);
+    replacement.levelSize =
+        replacement.level.source.file != nullptr ? sourceSize(replacement.level.source) : -1;
+    if (!replacement.lock.held || replacement.levelSize < 0) {
+      return "Cannot open";
+    }
+    if (sameFile(replacement.lock.identity, replacement.level.identity)) {
+      return "";
+    }
+    closeLevelStream(replacement.level);
+    releaseLock(replacement.lock);
+  }
+  return "Being changed by another run";
+}
+
+// Finds the entry that INDEX names in the level file's sound table. Returns why it cannot take
+// a sound, or an empty text.
+std::string findEntry(Replacement& replacement) {
+  auto& level = replacement.level;
+  seekLevel(level, readSoundHeaderOffset(level));
+  auto table = readSoundTable(level);
+  if (level.failed) {
+    return "Cannot read";
+  }
+  std::string_view text = replacement.indexText;
+  std::size_t index = 0;
+  if (!readDecimal(text, index)) {
+    return std::string(text) + " is not an entry index";
+  }
+  if (index < 1 || index >= table.entries.size()) {
+    return "No entry " + std::string(text) + " in the sound table";
+  }
+  replacement.entry = table.entries[index];
+  auto groupsEnd = std::int64_t{replacement.entry.groupOffset} +
+                   std::int64_t{replacement.entry.groupCount} * std::int64_t{storedGroupSize};
+  if (replacement.entry.groupCount <= 0) {
+    return "Entry " + std::string(text) + " has no stored groups";
+  }
+  if (groupsEnd > replacement.levelSize) {
+    return "The stored groups of entry " + std::string(text) + " do not lie inside the file";
+  }
+  return "";
+}
+
+// Reads the WAV file's sound, at most as long as the entry. Returns why it cannot, or "".
+std::string readSound(const Replacement& replacement, WavSound& sound) {
+  std::FILE* wav = openFile(replacement.wavPath, "rb");
+  // The reader walks the file by offset, from its size: only a regular file has one.
+  if (wav == nullptr || fileSize(wav) < 0) {
+    if (wav != nullptr) {
+      std::fclose(wav);
+    }
+    return "Cannot open";
+  }
+  auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
+  auto source = fileSource(wav);
+  auto problem = readWavSound(source, wanted, sound);
+  std::fclose(wav);
+  return problem;
+}
+
+// Seconds of `samples` at `rate`, with three decimals.
+std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(samples) / rate);
+  return text;
+}
+
+// The refusals that keep a run from writing a wrong or unwanted file; in place, `backup` gets
+// the name of the backup beside the file the level file's name leads to. Returns the
+// complaint's file and problem, or an empty problem.
+std::pair<std::string, std::string> checkDestination(const Replacement& replacement,
+                                                     std::string& backup) {
+  const char* level = replacement.levelPath;
+  if (replacement.outPath != nullptr) {
+    const char* out = replacement.outPath;
+    auto identity = identityOf(out);
+    if (sameFile(identity, replacement.level.identity)) {
+      return {out, "Is the level file; leave out -o to change it in place"};
+    }
+    if (sameFile(identity, identityOf(replacement.wavPath))) {
+      return {out, "Is the WAV file"};
+    }
+    if (kindOfName(out, true) == NameKind::other) {
+      return {out, "Not a regular file"};
+    }
+    return {};
+  }
+  auto target = linkTarget(level);
+  if (nameCount(replacement.level.source.file) > 1) {
+    return {level, "Has other names (hard links) that would keep the old bytes; write a copy "
+                   "with -o"};
+  }
+  if (isReadOnly(replacement.level.source.file, target.c_str())) {
+    return {level, "Read-only"};
+  }
+  backup = target + ".bak";
+  if (kindOfName(backup.c_str(), false) == NameKind::other) {
+    return {backup, "Not a regular file; the original would not be kept"};
+  }
+  return {};
+}
+
+// The entry's stored groups with the sound encoded into its units, padded with silence.
+// Empty when they cannot be read.
+std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std::int16_t> sound) {
+  std::vector<StoredGroup> groups(static_cast<std::size_t>(replacement.entry.groupCount));
+  seekLevel(replacement.level, replacement.entry.groupOffset);
+  auto bytes = std::as_writable_bytes(std::span(groups));
+  readBytes(replacement.level, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+  if (replacement.level.failed) {
+    return {};
+  }
+  sound.resize(groups.size() * samplesPerEffectGroup);
+  auto units = encodeUnits(sound);
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    auto groupUnits = std::span(units).subspan(k * unitsPerEffectGroup);
+    storeUnits(groups[k], replacement.entry.unitSelector, groupUnits.first<unitsPerEffectGroup>());
+  }
+  return groups;
+}
+
+// Copies the level file's bytes from the current position up to `end` into `out`.
+Transfer copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
+                        std::vector<std::uint8_t>& buffer) {
+  while (level.position < end) {
+    auto count = static_cast<std::size_t>(
+        std::min<std::int64_t>(end - level.position, static_cast<std::int64_t>(buffer.size())));
+    auto start = level.position;
+    readBytes(level, std::span(buffer).first(count));
+    // A level file cut short while it is copied reads as 255 from its end and stops there.
+    if (level.failed || level.position != start + static_cast<std::int64_t>(count)) {
+      return Transfer::readFailed;
+    }
+    if (std::fwrite(buffer.data(), 1, count, out) != count) {
+      return Transfer::writeFailed;
+    }
+  }
+  return Transfer::done;
+}
+
+// Writes the level file, with `groups` in place of the entry's stored groups (or unchanged
+// when there are none), into the open temporary file `out`.
+Transfer writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                         std::FILE* out) {
+  std::vector<std::uint8_t> buffer(copyBufferSize);
+  auto& level = replacement.level;
+  auto groupsStart = std::int64_t{replacement.entry.groupOffset};
+  auto groupBytes = groups.size() * storedGroupSize;
+  seekLevel(level, 0);
+  if (!groups.empty()) {
+    auto transfer = copyLevelBytes(level, groupsStart, out, buffer);
+    if (transfer != Transfer::done) {
+      return transfer;
+    }
+    if (std::fwrite(groups.data(), 1, groupBytes, out) != groupBytes) {
+      return Transfer::writeFailed;
+    }
+    seekLevel(level, groupsStart + static_cast<std::int64_t>(groupBytes));
+  }
+  return copyLevelBytes(level, replacement.levelSize, out, buffer);
+}
+
+// Writes the level file with `groups` in place of the entry's stored groups (or unchanged
+// when there are none) as the file `path` leads to, through a file update; `targetLock` guards
+// that file when it is the level file. Returns false after a complaint; the file is then as it
+// was, or already complete.
+bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                    const std::string& path, FileLock* targetLock, Console console) {
+  auto update = beginUpdate(path);
+  if (update.file == nullptr) {
+    complain(console, path, "Cannot create");
+    return false;
+  }
+  copyPermissions(replacement.level.source.file, update.file, replacement.outPath == nullptr);
+  auto transfer = writeLevelBytes(replacement, groups, update.file);
+  if (transfer != Transfer::done) {
+    abandonUpdate(update);
+    complainOfTransfer(console, transfer, replacement.levelPath, path);
+    return false;
+  }
+  if (!groups.empty()) {
+    // Read in full: nothing holds the level file open while it is replaced.
+    closeLevelStream(replacement.level);
+  }
+  if (!commitUpdate(update, targetLock)) {
+    complain(console, path, "Cannot write");
+    return false;
+  }
+  return true;
+}
+
+int replaceEffect(Replacement& replacement, Console console) {
+  auto problem = findEntry(replacement);
+  if (!problem.empty()) {
+    complain(console, replacement.levelPath, problem);
+    return exitComplaint;
+  }
+  WavSound sound;
+  problem = readSound(replacement, sound);
+  if (problem.empty() && sound.sampleRate != replacement.rate) {
+    problem = std::to_string(sound.sampleRate) + " Hz, but the effect plays at " +
+              std::to_string(replacement.rate) + " Hz; resample it to " +
+              std::to_string(replacement.rate) + " Hz or give --rate " +
+              std::to_string(sound.sampleRate);
+  }
+  if (!problem.empty()) {
+    complain(console, replacement.wavPath, problem);
+    return exitComplaint;
+  }
+  std::string backup;
+  auto [refused, refusal] = checkDestination(replacement, backup);
+  if (!refusal.empty()) {
+    complain(console, refused, refusal);
+    return exitComplaint;
+  }
+  auto effectSamples =
+      static_cast<std::uint64_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
+  std::fprintf(console.out,
+               "Replacing effect %s (%d groups, %s at %" PRIu32 " Hz, %s units) in "
+               "%s from %s...\n",
+               replacement.indexText, replacement.entry.groupCount,
+               secondsOf(effectSamples, replacement.rate).c_str(), replacement.rate,
+               replacement.entry.unitSelector == 0 ? "even" : "odd", replacement.levelPath,
+               replacement.wavPath);
+  auto frames = sound.frames;
+  auto groups = encodedGroups(replacement, std::move(sound.samples));
+  if (groups.empty()) {
+    complain(console, replacement.levelPath, "Cannot read");
+    return exitComplaint;
+  }
+  // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
+  // the backup is on the disk before the level file is replaced.
+  if (!backup.empty() && kindOfName(backup.c_str(), false) == NameKind::missing &&
+      !writeLevelFile(replacement, {}, backup, nullptr, console)) {
+    return exitComplaint;
+  }
+  bool inPlace = replacement.outPath == nullptr;
+  if (!writeLevelFile(replacement, groups, inPlace ? replacement.levelPath : replacement.outPath,
+                      inPlace ? &replacement.lock : nullptr, console)) {
+    return exitComplaint;
+  }
+  if (frames > effectSamples) {
+    complain(console, replacement.wavPath,
+             "Kept the first " + secondsOf(effectSamples, replacement.rate) + " of " +
+                 secondsOf(frames, replacement.rate));
+    return exitComplaint;
+  }
+  return exitDone;
+}
+
+} // namespace
+
+int runReplaceTool(int argc, const char* const* argv, Console console) {
+  auto line = readCommandLine(argc, argv, {"-o", "--rate"});
+  Replacement replacement;
+  readRateOption(line, line.values[1], replacement.rate);
+  if (line.operands.size() != 3) {
+    noteOperandProblem(line, "LEVEL, INDEX and SOUND.wav are needed");
+  }
+  if (auto status = answerCommandLine(line, "lvlsnd-replace", usageText, console)) {
+    return *status;
+  }
+  replacement.levelPath = line.operands[0];
+  replacement.indexText = line.operands[1];
+  replacement.wavPath = line.operands[2];
+  replacement.outPath = line.values[0];
+  auto problem = openLevelFile(replacement);
+  int status = exitComplaint;
+  if (!problem.empty()) {
+    complain(console, replacement.levelPath, problem);
+  } else {
+    status = replaceEffect(replacement, console);
+  }
+  closeLevelStream(replacement.level);
+  releaseLock(replacement.lock);
+  return status;
+}

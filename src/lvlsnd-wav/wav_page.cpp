@@ -1,0 +1,225 @@
+#include "wav_page.hpp"
+
+#include "platform.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+EffectSummary startSummary(const std::string& effectPath, const std::string& wavPath,
+                           std::uint64_t groups, std::uint64_t sampleCount) {
+  EffectSummary summary;
+  summary.effectPath = effectPath;
+  summary.wavPath = wavPath;
+  summary.groups = groups;
+  summary.sampleCount = sampleCount;
+  summary.lowest.fill(32767);
+  summary.highest.fill(-32768);
+  return summary;
+}
+
+namespace {
+
+std::size_t columnsOf(const EffectSummary& summary) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(summary.sampleCount, waveformColumns));
+}
+
+} // namespace
+
+void summarize(EffectSummary& summary, std::span<const std::int16_t> samples) {
+  auto columns = columnsOf(summary);
+  for (auto sample : samples) {
+    auto column = static_cast<std::size_t>(summary.samplesSeen++ * columns / summary.sampleCount);
+    summary.lowest[column] = std::min(summary.lowest[column], sample);
+    summary.highest[column] = std::max(summary.highest[column], sample);
+    summary.peak = std::max(summary.peak, std::abs(int{sample}));
+    summary.atLimits += sample == -32768 || sample == 32767 ? 1 : 0;
+  }
+}
+
+namespace {
+
+std::string escapedHtml(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    switch (c) {
+    case '&':
+      escaped += "&amp;";
+      break;
+    case '<':
+      escaped += "&lt;";
+      break;
+    case '>':
+      escaped += "&gt;";
+      break;
+    case '"':
+      escaped += "&quot;";
+      break;
+    case '\'':
+      escaped += "&#39;";
+      break;
+    default:
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// `path` as a URL relative to the absolute folder `from`, every byte but letters, digits,
+// "-._~" and the separators percent-encoded.
+std::string relativeUrl(const std::string& path, const std::string& from) {
+  auto relative = relativePathFrom(path, from);
+  // Another drive of a Windows system has no relative way there.
+  auto text = relative.empty() ? absolutePath(path) : relative;
+  std::string url = relative.empty() ? "file:///" : "";
+  for (char byte : text) {
+    auto c = static_cast<unsigned char>(byte);
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos;
+    if (plain) {
+      url += static_cast<char>(c);
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      url += escaped;
+    }
+  }
+  return url;
+}
+
+// The entry index of an effect file named as lvlsnd names them, effect<level>_<index>.raw, or
+// "" for another name.
+std::string entryIndexOf(const std::string& path) {
+  auto fileName = lastNameOf(path);
+  std::string_view name = fileName;
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (name.size() <= 10 || !name.starts_with("effect") || !name.ends_with(".raw")) {
+    return "";
+  }
+  auto numbers = name.substr(6, name.size() - 10);
+  auto separator = numbers.find('_');
+  bool named = separator != std::string_view::npos && digits(numbers.substr(0, separator)) &&
+               digits(numbers.substr(separator + 1));
+  return named ? std::string(numbers.substr(separator + 1)) : "";
+}
+
+std::string formatted(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The waveform as SVG, every row at the same scale: full scale at the top and bottom edges,
+// one column a unit wide, the samples at the 16-bit limits marked at the edges.
+std::string waveformSvg(const EffectSummary& summary) {
+  auto columns = columnsOf(summary);
+  auto y = [](int sample) { return formatted("%.1f", 50.0 - sample * 50.0 / 32768.0); };
+  // Built by appending alone: GCC 12 warns falsely about "text" + std::string here.
+  std::string outline;
+  std::string limits;
+  for (std::size_t column = 0; column < columns; ++column) {
+    outline.append(column == 0 ? "M" : "L").append(std::to_string(column)).append(" ");
+    outline.append(y(summary.highest[column])).append("h1");
+    if (summary.highest[column] == 32767 || summary.lowest[column] == -32768) {
+      limits.append("M").append(std::to_string(column));
+      limits.append(summary.highest[column] == 32767 ? " 0h1v4h-1z" : " 96h1v4h-1z");
+    }
+  }
+  for (auto column = columns; column-- > 0;) {
+    outline.append("L").append(std::to_string(column + 1)).append(" ");
+    outline.append(y(summary.lowest[column])).append("h-1");
+  }
+  std::string svg = "<svg viewBox=\"0 0 ";
+  svg.append(std::to_string(std::max<std::size_t>(columns, 1)));
+  svg.append(" 100\" preserveAspectRatio=\"none\" role=\"img\" aria-label=\"waveform\">");
+  svg.append("<path class=\"axis\" d=\"M0 50H").append(std::to_string(columns)).append("\"/>");
+  if (columns > 0) {
+    svg.append("<path class=\"wave\" d=\"").append(outline).append("z\"/>");
+  }
+  if (!limits.empty()) {
+    svg.append("<path class=\"limit\" d=\"").append(limits).append("\"/>");
+  }
+  return svg.append("</svg>");
+}
+
+std::string row(const EffectSummary& summary, const std::string& pageFolder, std::uint32_t rate) {
+  auto peak = summary.peak == 0 ? std::string("-inf")
+                                : formatted("%.1f", 20 * std::log10(summary.peak / 32768.0));
+  const std::pair<const char*, std::string> numbers[] = {
+      {"Entry", entryIndexOf(summary.effectPath)},
+      {"Groups", std::to_string(summary.groups)},
+      {"Seconds", formatted("%.3f", static_cast<double>(summary.sampleCount) / rate)},
+      {"Peak dBFS", peak},
+      {"At limits", std::to_string(summary.atLimits)}};
+  std::string cells = "<tr><td class=\"name\">" + escapedHtml(summary.effectPath) + "</td>";
+  for (const auto& [label, value] : numbers) {
+    // The label shows beside the number where a narrow screen has no room for the heading.
+    cells.append("<td class=\"n\" data-label=\"").append(label).append("\">");
+    cells.append(value).append("</td>");
+  }
+  return cells + "<td class=\"wave\">" + waveformSvg(summary) +
+         "</td><td><audio controls preload=\"none\" src=\"" +
+         escapedHtml(relativeUrl(summary.wavPath, pageFolder)) + "\"></audio></td></tr>\n";
+}
+
+constexpr const char* styleSheet = R"(:root { color-scheme: light dark; --text: #1c1c1c;
+  --back: #fbfbfa; --rule: #d8d8d4; --wave: #2b6cb0; --limit: #c53030; --axis: #b8b8b2; }
+@media (prefers-color-scheme: dark) { :root { --text: #e8e8e4; --back: #171717;
+  --rule: #3a3a38; --wave: #63b3ed; --limit: #fc8181; --axis: #4a4a46; } }
+body { margin: 1rem; font: 15px/1.4 system-ui, sans-serif; color: var(--text);
+  background: var(--back); }
+h1 { font-size: 1.3rem; margin: 0 0 .3rem; }
+p { margin: 0 0 1rem; }
+table { border-collapse: collapse; width: 100%; }
+th, td { padding: .35rem .5rem; border-bottom: 1px solid var(--rule); text-align: left;
+  vertical-align: middle; }
+td.n { text-align: right; font-variant-numeric: tabular-nums; }
+td.name { overflow-wrap: anywhere; }
+td.wave { width: 40%; min-width: 10rem; }
+svg { display: block; width: 100%; height: 3rem; }
+.wave path.wave { fill: var(--wave); }
+.wave path.limit { fill: var(--limit); }
+.wave path.axis { stroke: var(--axis); stroke-width: 1; vector-effect: non-scaling-stroke; }
+audio { width: 15rem; max-width: 100%; }
+@media (max-width: 45rem) {
+  thead { display: none; }
+  tr { display: grid; grid-template-columns: repeat(3, auto); gap: .2rem .6rem;
+    padding: .5rem 0; border-bottom: 1px solid var(--rule); }
+  td { border: 0; padding: 0; }
+  td.n::before { content: attr(data-label) " "; opacity: .7; font-size: .85em; }
+  td.name, td.wave, td:last-child { grid-column: 1 / -1; width: auto; }
+})";
+
+} // namespace
+
+std::string effectPage(const std::vector<EffectSummary>& effects, const std::string& pagePath,
+                       std::uint32_t rate) {
+  auto pageFolder = absoluteFolderOf(pagePath);
+  std::string folder;
+  if (!effects.empty()) {
+    // The folder's own name, or the whole folder where it has none (a drive's root).
+    folder = absoluteFolderOf(effects.front().effectPath);
+    auto name = lastNameOf(folder);
+    folder = name.empty() ? folder : name;
+  }
+  auto title = escapedHtml("Sound effects in " + folder);
+  std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                     "<title>" +
+                     title + "</title>\n<style>\n" + styleSheet +
+                     "\n</style>\n</head>\n<body>\n<h1>" + title + "</h1>\n<p>" +
+                     std::to_string(effects.size()) + " effect files, played at " +
+                     std::to_string(rate) +
+                     " Hz. Every waveform has the same scale, full scale at its edges; red "
+                     "marks samples at the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect "
+                     "file</th><th>Entry</th><th>Groups</th><th>Seconds</th><th>Peak "
+                     "dBFS</th><th>At limits</th><th>Waveform</th><th>Listen</th></tr></thead>\n"
+                     "<tbody>\n";
+  for (const auto& effect : effects) {
+    page += row(effect, pageFolder, rate);
+  }
+  return page + "</tbody>\n</table>\n</body>\n</html>\n";
+}

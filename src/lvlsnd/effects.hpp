@@ -1,0 +1,14 @@
+// The effect writer: every sound entry of the table becomes an effect file of raw groups.
+#pragma once
+
+#include "run.hpp"
+
+#include <cstdint>
+#include <string>
+
+// The effect file's name, "effect<level>_<index>.raw", in the working directory.
+std::string effectFileName(std::int32_t levelNumber, int entryIndex);
+
+// Writes one effect file for every sound entry whose group count is not 0. Returns false when
+// the level file could not be read for some of them (those files are removed).
+bool writeEffects(LevelRun& run, const SoundTable& table);

@@ -1,0 +1,37 @@
+// lvlsnd's front end: the command line, the run sequence over one level file and the exit
+// status.
+#pragma once
+
+#include "level_file.hpp"
+#include "program.hpp"
+
+#include <cstdint>
+
+// One run over one level file: the path as typed, the level number that names the effect
+// files, the open level file and where messages go.
+struct LevelRun {
+  const char* path = nullptr;
+  std::int32_t levelNumber = 0;
+  LevelStream level;
+  Console console{};
+};
+
+// The level number is the first run of decimal digits anywhere in the path, directory names
+// included; 0 when there is none. Too many digits saturate at the largest 32-bit value.
+std::int32_t levelNumberFromPath(const char* path);
+
+// Opens the level file at `path` for a run; the run's level file is null when it cannot be
+// opened.
+LevelRun openLevelRun(const char* path, Console console);
+
+// Reads the block header from the freshly opened level file, then the sound table from the
+// start of block 4, printing a line before each.
+SoundTable readTables(LevelRun& run);
+
+// Extracts the sound effects of the level file at `path` into the working directory and
+// returns the exit status: 0 when every effect was read in full (some may not have been
+// created or written), 1 when the level file cannot be opened or read.
+int runLevelFile(const char* path, Console console);
+
+// The whole program: exactly one argument, the level file, or the usage text.
+int runTool(int argc, const char* const* argv, Console console);

@@ -1,5 +1,0 @@
-// lvlsnd: extracts the sound effects of a level file into effect files.
-#include "platform.hpp"
-#include "run.hpp"
-
-LVLSND_CONSOLE_MAIN(runTool, "lvlsnd")

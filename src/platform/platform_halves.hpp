@@ -1,0 +1,37 @@
+// What each half of the platform layer (platform_posix.cpp, platform_windows.cpp) gives the part
+// both share (platform_common.cpp), beside the calls of platform.hpp. Only the platform layer
+// includes it.
+#pragma once
+
+#include "platform.hpp"
+
+#include <cstdio>
+#include <string>
+
+// The characters that separate folders in a path.
+extern const char* const pathSeparators;
+
+// Creates a new file for writing in `folder` under a short name nobody can predict,
+// ".lvlsnd-XXXXXX", exclusively: never through an existing name or a planted link. Null when
+// it cannot be created; `path` receives its name.
+std::FILE* createExclusiveFile(const std::string& folder, std::string& path);
+// Renames `from` over `to`, written through to the disk where the system can.
+bool renameOver(const std::string& from, const std::string& to);
+// Flushes the file's data to the disk.
+bool flushToDisk(std::FILE* file);
+// Flushes the folder itself, so that a rename in it is on the disk (POSIX systems; Windows
+// renames write through).
+bool flushFolder(const std::string& folder);
+// Releases the lock on a file that is about to be replaced where the system needs it.
+void releaseLockBeforeReplacing(FileLock& lock);
+
+// Keeps the interrupt handlers out while the list of temporary files changes, so that they
+// never see it half changed: a POSIX signal handler runs in the middle of the program, the
+// Windows console handler on a thread of its own. Also installs them the first time.
+void holdInterrupts();
+void releaseInterrupts();
+
+// Removes every temporary file not yet renamed or removed (platform_common.cpp): what the
+// interrupt handlers and the end of the program call. It only reads the list and removes
+// files, as a signal handler may.
+void removeTemporaryFiles();

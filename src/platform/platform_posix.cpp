@@ -1,0 +1,201 @@
+// The platform layer on POSIX systems.
+#include "platform_halves.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const char* const pathSeparators = "/";
+
+std::FILE* openFile(const char* path, const char* mode) {
+  return std::fopen(path, mode);
+}
+
+bool removeFile(const char* path) {
+  // unlink, not remove: a signal handler may call it.
+  return unlink(path) == 0;
+}
+
+bool seekFile(std::FILE* file, std::int64_t offset) {
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t fileSize(std::FILE* file) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return -1;
+  }
+  return status.st_size;
+}
+
+bool readableByOffset(std::FILE* file) {
+  struct stat status {};
+  return fstat(fileno(file), &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
+}
+
+namespace {
+
+FileIdentity identityOfStatus(const struct stat& status) {
+  return {true, static_cast<std::uint64_t>(status.st_dev),
+          static_cast<std::uint64_t>(status.st_ino)};
+}
+
+} // namespace
+
+FileIdentity identityOf(std::FILE* file) {
+  struct stat status {};
+  return fstat(fileno(file), &status) == 0 ? identityOfStatus(status) : FileIdentity{};
+}
+
+FileIdentity identityOf(const char* path) {
+  struct stat status {};
+  return stat(path, &status) == 0 ? identityOfStatus(status) : FileIdentity{};
+}
+
+void copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
+  struct stat status {};
+  if (fstat(fileno(from), &status) != 0) {
+    return;
+  }
+  auto mode = status.st_mode & 07777;
+  if (keepOwner && fchown(fileno(to), status.st_uid, status.st_gid) != 0) {
+    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID); // they would now mean another owner
+  }
+  fchmod(fileno(to), mode);
+}
+
+NameKind kindOfName(const char* path, bool followLinks) {
+  struct stat status {};
+  if ((followLinks ? stat(path, &status) : lstat(path, &status)) != 0) {
+    return NameKind::missing;
+  }
+  return S_ISREG(status.st_mode) ? NameKind::regularFile : NameKind::other;
+}
+
+std::string linkTarget(const char* path) {
+  struct stat status {};
+  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) {
+    return path;
+  }
+  char* target = realpath(path, nullptr);
+  if (target == nullptr) {
+    return path;
+  }
+  std::string resolved = target;
+  std::free(target);
+  return resolved;
+}
+
+bool isReadOnly(std::FILE* file, const char* path) {
+  struct stat status {};
+  return fstat(fileno(file), &status) != 0 || (status.st_mode & 0222) == 0 ||
+         access(path, W_OK) != 0;
+}
+
+std::uint64_t nameCount(std::FILE* file) {
+  struct stat status {};
+  return fstat(fileno(file), &status) == 0 ? static_cast<std::uint64_t>(status.st_nlink) : 0;
+}
+
+FileLock lockFile(const char* path) {
+  FileLock lock;
+  // Not blocking: a FIFO would otherwise wait here for a writer.
+  int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return lock;
+  }
+  struct stat status {};
+  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0 || fstat(descriptor, &status) != 0) {
+    lock.busy = errno == EWOULDBLOCK;
+    close(descriptor);
+    return lock;
+  }
+  return {true, false, identityOfStatus(status), descriptor};
+}
+
+void releaseLock(FileLock& lock) {
+  if (lock.held) {
+    close(static_cast<int>(lock.handle));
+  }
+  lock = {};
+}
+
+void releaseLockBeforeReplacing(FileLock&) {}
+
+std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
+  path = folder + "/.lvlsnd-XXXXXX";
+  // mkstemp opens with O_CREAT | O_EXCL under a random name, readable by the owner alone
+  // until the permissions are copied.
+  int descriptor = mkstemp(path.data());
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    close(descriptor);
+    unlink(path.c_str());
+  }
+  return file;
+}
+
+bool renameOver(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool flushToDisk(std::FILE* file) {
+  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool flushFolder(const std::string& folder) {
+  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    return false;
+  }
+  bool flushed = fsync(descriptor) == 0;
+  return close(descriptor) == 0 && flushed;
+}
+
+namespace {
+
+// Ctrl+C, SIGTERM or a closed terminal: the temporary files go, then the signal ends the
+// program as it would have.
+constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void removeTemporaryFilesAndStop(int signalNumber) {
+  removeTemporaryFiles();
+  std::signal(signalNumber, SIG_DFL);
+  std::raise(signalNumber);
+}
+
+sigset_t interruptSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signalNumber : interrupts) {
+    sigaddset(&set, signalNumber);
+  }
+  return set;
+}
+
+sigset_t maskBeforeHolding;
+
+} // namespace
+
+void holdInterrupts() {
+  static const bool handlersSet = [] {
+    for (int signalNumber : interrupts) {
+      std::signal(signalNumber, removeTemporaryFilesAndStop);
+    }
+    return true;
+  }();
+  (void)handlersSet;
+  auto set = interruptSet();
+  sigprocmask(SIG_BLOCK, &set, &maskBeforeHolding);
+}
+
+void releaseInterrupts() {
+  sigprocmask(SIG_SETMASK, &maskBeforeHolding, nullptr);
+}

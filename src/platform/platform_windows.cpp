@@ -1,0 +1,290 @@
+// The platform layer on Windows, through its wide-character API (WIN32_LEAN_AND_MEAN comes from
+// the build).
+#include "platform_halves.hpp"
+
+#include <fcntl.h>
+#include <io.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+#include <windows.h>
+
+const char* const pathSeparators = "/\\:";
+
+namespace {
+
+std::wstring wideOf(const char* text) {
+  int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  if (size <= 0) {
+    return {};
+  }
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), size);
+  wide.pop_back(); // the terminating zero
+  return wide;
+}
+
+std::string utf8Of(const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) {
+    return {};
+  }
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
+  utf8.pop_back();
+  return utf8;
+}
+
+FileIdentity identityOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &information) == 0) {
+    return {};
+  }
+  return {true, information.dwVolumeSerialNumber,
+          std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+}
+
+} // namespace
+
+std::FILE* openFile(const char* path, const char* mode) {
+  auto widePath = wideOf(path);
+  auto wideMode = wideOf(mode);
+  return widePath.empty() ? nullptr : _wfopen(widePath.c_str(), wideMode.c_str());
+}
+
+bool removeFile(const char* path) {
+  return DeleteFileW(wideOf(path).c_str()) != 0;
+}
+
+bool seekFile(std::FILE* file, std::int64_t offset) {
+  return _fseeki64(file, offset, SEEK_SET) == 0;
+}
+
+std::int64_t fileSize(std::FILE* file) {
+  struct _stati64 status {};
+  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) {
+    return -1;
+  }
+  return status.st_size;
+}
+
+bool readableByOffset(std::FILE* file) {
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+FileIdentity identityOf(std::FILE* file) {
+  return identityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+}
+
+FileIdentity identityOf(const char* path) {
+  // Opened for no access at all, only to ask which file the name leads to.
+  HANDLE handle =
+      CreateFileW(wideOf(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  auto identity = identityOfHandle(handle);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+  }
+  return identity;
+}
+
+void copyPermissions(std::FILE*, std::FILE*, bool) {
+  // A Windows file's attributes are not carried over: a new file is writable.
+}
+
+NameKind kindOfName(const char* path, bool followLinks) {
+  auto attributes = GetFileAttributesW(wideOf(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return NameKind::missing;
+  }
+  auto notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
+                    (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
+  return (attributes & notRegular) != 0 ? NameKind::other : NameKind::regularFile;
+}
+
+std::string linkTarget(const char* path) {
+  auto wide = wideOf(path);
+  auto attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return path;
+  }
+  HANDLE handle =
+      CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return path;
+  }
+  std::wstring target(32768, L'\0');
+  auto length = GetFinalPathNameByHandleW(handle, target.data(), static_cast<DWORD>(target.size()),
+                                          FILE_NAME_NORMALIZED);
+  CloseHandle(handle);
+  if (length == 0 || length >= target.size()) {
+    return path;
+  }
+  target.resize(length);
+  // The final path comes as \\?\C:\... or \\?\UNC\server\...; without the prefix it is an
+  // ordinary path again, in which "/" separates folders too.
+  if (target.starts_with(L"\\\\?\\UNC\\")) {
+    target.replace(0, 8, L"\\\\");
+  } else if (target.starts_with(L"\\\\?\\")) {
+    target.erase(0, 4);
+  }
+  return utf8Of(target.c_str());
+}
+
+bool isReadOnly(std::FILE*, const char* path) {
+  auto attributes = GetFileAttributesW(wideOf(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+std::uint64_t nameCount(std::FILE* file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return GetFileInformationByHandle(handle, &information) != 0 ? information.nNumberOfLinks : 0;
+}
+
+namespace {
+
+// The lock covers one byte far past any level file's end, so that it keeps no reader out:
+// Windows locks are mandatory for the bytes they cover.
+OVERLAPPED lockedRange() {
+  OVERLAPPED range{};
+  range.Offset = 0xFFFFFFFE;
+  range.OffsetHigh = 0x7FFFFFFF;
+  return range;
+}
+
+} // namespace
+
+FileLock lockFile(const char* path) {
+  FileLock lock;
+  HANDLE handle =
+      CreateFileW(wideOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return lock;
+  }
+  auto range = lockedRange();
+  if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range) ==
+      0) {
+    lock.busy = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(handle);
+    return lock;
+  }
+  lock = {true, false, identityOfHandle(handle), reinterpret_cast<std::intptr_t>(handle)};
+  return lock;
+}
+
+void releaseLock(FileLock& lock) {
+  if (lock.held) {
+    CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
+  }
+  lock = {};
+}
+
+void releaseLockBeforeReplacing(FileLock& lock) {
+  releaseLock(lock);
+}
+
+std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = folder + "/.lvlsnd-";
+    for (int k = 0; k < 6; ++k) {
+      path += letters[random() % (sizeof letters - 1)];
+    }
+    HANDLE handle = CreateFileW(wideOf(path.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
+        continue;
+      }
+      return nullptr;
+    }
+    int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
+    std::FILE* file = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (file == nullptr) {
+      descriptor >= 0 ? _close(descriptor) : CloseHandle(handle);
+      DeleteFileW(wideOf(path.c_str()).c_str());
+    }
+    return file;
+  }
+  return nullptr;
+}
+
+bool renameOver(const std::string& from, const std::string& to) {
+  return MoveFileExW(wideOf(from.c_str()).c_str(), wideOf(to.c_str()).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool flushToDisk(std::FILE* file) {
+  return std::fflush(file) == 0 &&
+         FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
+}
+
+bool flushFolder(const std::string&) {
+  return true; // the rename wrote through
+}
+
+namespace {
+
+// The console handler runs on a thread of its own: it waits while the program changes the list
+// of temporary files.
+SRWLOCK temporaryListLock = SRWLOCK_INIT;
+
+} // namespace
+
+void holdInterrupts() {
+  AcquireSRWLockExclusive(&temporaryListLock);
+}
+
+void releaseInterrupts() {
+  ReleaseSRWLockExclusive(&temporaryListLock);
+}
+
+namespace {
+
+// The console's output code page before the program switched it; 0 when it was not switched.
+volatile UINT savedCodePage = 0;
+
+void restoreCodePage() {
+  if (savedCodePage != 0) {
+    SetConsoleOutputCP(savedCodePage);
+  }
+}
+
+// Ctrl+C, Ctrl+Break and closing the console end the program without returning from it; the
+// temporary files are removed and the console's code page put back first. Returning FALSE lets
+// the default handling end it.
+BOOL WINAPI cleanUpOnInterrupt(DWORD) {
+  holdInterrupts();
+  removeTemporaryFiles();
+  releaseInterrupts();
+  restoreCodePage();
+  return FALSE;
+}
+
+} // namespace
+
+Utf8Arguments startUtf8Console(int argc, wchar_t** argv) {
+  Utf8Arguments arguments;
+  for (int k = 0; k < argc; ++k) {
+    arguments.texts.push_back(utf8Of(argv[k]));
+  }
+  for (const auto& text : arguments.texts) {
+    arguments.pointers.push_back(text.c_str());
+  }
+  savedCodePage = GetConsoleOutputCP();
+  SetConsoleCtrlHandler(cleanUpOnInterrupt, TRUE);
+  SetConsoleOutputCP(CP_UTF8);
+  return arguments;
+}
+
+int endUtf8Console(const char* program, int status) {
+  status = closeStandardOutput(program, status);
+  restoreCodePage();
+  return status;
+}

@@ -1,0 +1,373 @@
+// lvlsnd-replace through the real executable: what it changes in a level file, what ffmpeg hears
+// afterwards, and what it refuses.
+#include "media_tools.hpp"
+#include "replace_tool.hpp"
+#include "tool_test.hpp"
+#include "wav_builder.hpp"
+#include "xa_sounds.hpp"
+
+#include <cmath>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ReplaceToolTest : public ScratchTest {
+protected:
+  // The sample level file in the scratch root, as ../level3.dat from the working folder.
+  std::string putSample() { return putLevelFile("level3.dat", sampleLevelFile()); }
+  Bytes levelBytes(const std::string& name = "level3.dat") {
+    return readFile((scratch.root / name).string().c_str());
+  }
+  void putWav(const std::string& name, const std::vector<std::int16_t>& samples,
+              std::uint32_t rate = 37800) {
+    writeFile((scratch.root / name).string().c_str(), monoWav(samples, rate));
+  }
+};
+
+// Whether `after` differs from `before` only in the units of the stored groups at `offset` that
+// the selector names: their parameter bytes and their nibbles.
+bool onlySelectedUnitsDiffer(const Bytes& before, const Bytes& after, std::size_t offset,
+                             std::size_t groups, std::uint8_t selector) {
+  std::uint8_t keptNibble = selector == 0 ? 0xF0 : 0x0F;
+  for (std::size_t at = 0; at < before.size(); ++at) {
+    auto changed = static_cast<std::uint8_t>(before[at] ^ after[at]);
+    bool inGroups = at >= offset && at < offset + groups * storedGroupSize;
+    auto inGroup = (at - offset) % storedGroupSize;
+    bool allowed = inGroups && (inGroup < soundUnitCount ? inGroup % 2 == (selector == 0 ? 0u : 1u)
+                                                         : (changed & keptNibble) == 0);
+    if (changed != 0 && !allowed) {
+      return false;
+    }
+  }
+  return before.size() == after.size();
+}
+
+TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChanges) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  const auto originalEffects = runLvlsnd(scratch, {path}).files;
+  struct Case {
+    int entry;
+    std::uint8_t selector;
+    std::vector<std::int16_t> sound;
+    double leastSnr;
+    std::string leftOut; // the complaint of a sound longer than the effect
+  };
+  // A square wave of five harmonics driven past full scale.
+  std::vector<std::int16_t> clippedSquare;
+  for (int k = 0; k < 15000; ++k) {
+    double wave = 0;
+    for (int harmonic = 1; harmonic <= 9; harmonic += 2) {
+      wave += std::sin(2 * M_PI * 220 * harmonic * k / 37800.0) / harmonic;
+    }
+    clippedSquare.push_back(static_cast<std::int16_t>(std::clamp(60000 * wave, -32768.0, 32767.0)));
+  }
+  // Entries 1 and 2 share 135 groups at 0x3028, entry 4 has 68 groups of its own at 0x6f70.
+  const Case cases[] = {
+      {1, 0, noiseSamples(), 20, ""},
+      {2, 1, sweepSamples(), 40, ""},
+      {1, 0, clippedSquare, 51.6, ""},
+      {4, 1, toneSamples(), 59.49, "../tone.wav: Kept the first 0.201 s of 0.300 s\n"}};
+  for (const auto& c : cases) {
+    writeFile((scratch.root / "level3.dat").string().c_str(), original);
+    putWav("tone.wav", c.sound);
+    fs::remove_all(scratch.work);
+    fs::create_directory(scratch.work);
+    auto index = std::to_string(c.entry);
+    auto run = runTool(scratch, "lvlsnd-replace", {path, index, "../tone.wav"});
+    std::size_t groups = c.entry == 4 ? 68 : 135;
+    EXPECT_EQ(run.status, c.leftOut.empty() ? 0 : 1);
+    EXPECT_EQ(run.out, "Replacing effect " + index + " (" + std::to_string(groups) + " groups, " +
+                           (c.entry == 4 ? "0.201" : "0.400") + " s at 37800 Hz, " +
+                           (c.selector == 0 ? "even" : "odd") +
+                           " units) in ../level3.dat from ../tone.wav...\n");
+    EXPECT_EQ(run.err, c.leftOut);
+    EXPECT_EQ(levelBytes("level3.dat.bak"), original);
+    std::size_t offset = c.entry == 4 ? 0x6f70 : 0x3028;
+    EXPECT_TRUE(onlySelectedUnitsDiffer(original, levelBytes(), offset, groups, c.selector))
+        << "entry " << index;
+
+    auto effects = runLvlsnd(scratch, {path}).files;
+    auto name = "effect3_" + index + ".raw";
+    for (const auto& [other, bytes] : originalEffects) {
+      if (other != name) {
+        EXPECT_EQ(effects[other], bytes) << other << " after replacing " << name;
+      }
+    }
+    if (haveFfmpeg()) {
+      auto decoded = decodeWithFfmpeg(effects[name], scratch.root).right;
+      auto heard = c.sound;
+      heard.resize(std::min(groups * samplesPerEffectGroup, heard.size()));
+      auto snr = signalToNoiseDb(heard, decoded);
+      EXPECT_GE(snr, c.leastSnr) << name;
+      RecordProperty(name, std::to_string(snr));
+    }
+  }
+}
+
+TEST_F(ReplaceToolTest, InPlaceKeepsTheFirstBackupAndOutputGoesWhereAsked) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  putWav("音é.wav", toneSamples());
+  // -o leaves the level file alone and makes no backup.
+  auto copy = runTool(scratch, "lvlsnd-replace", {"-o", "ß.dat", path, "1", "../音é.wav"});
+  EXPECT_EQ(copy.status, 0) << copy.err;
+  EXPECT_EQ(levelBytes(), original);
+  EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
+  ASSERT_EQ(copy.files.count("ß.dat"), 1u);
+  // In place, twice: the backup keeps the bytes from before the first run.
+  writeFile((scratch.root / "level3.dat.bak").string().c_str(), {1, 2, 3});
+  auto first = runTool(scratch, "lvlsnd-replace", {path, "1", "../音é.wav"});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(levelBytes(), copy.files["ß.dat"]);
+  EXPECT_EQ(levelBytes("level3.dat.bak"), Bytes({1, 2, 3}));
+  fs::remove(scratch.root / "level3.dat.bak");
+  writeFile((scratch.root / "level3.dat").string().c_str(), original);
+  runTool(scratch, "lvlsnd-replace", {path, "1", "../音é.wav"});
+  const auto levelPermissions =
+      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(scratch.root / "level3.dat", levelPermissions);
+  auto second = runTool(scratch, "lvlsnd-replace", {path, "2", "../音é.wav"});
+  EXPECT_EQ(second.status, 0);
+  if (!second.windowsBuild) {
+    EXPECT_EQ(fs::status(scratch.root / "level3.dat").permissions(), levelPermissions)
+        << "the level file written anew keeps its permissions";
+  }
+  EXPECT_EQ(levelBytes("level3.dat.bak"), original);
+  EXPECT_NE(levelBytes(), copy.files["ß.dat"]);
+  auto entries = fs::directory_iterator(scratch.root);
+  EXPECT_EQ(std::distance(fs::begin(entries), fs::end(entries)), 6)
+      << "level3.dat, its .bak, the WAV, stdout, stderr, work: no temporary file";
+  // The WAV at another rate goes in when --rate names that rate, and the lengths say so.
+  putWav("slow.wav", toneSamples(), 22050);
+  auto slow = runTool(scratch, "lvlsnd-replace", {"--rate=22050", path, "4", "../slow.wav"});
+  EXPECT_EQ(slow.status, 1);
+  EXPECT_EQ(slow.out, "Replacing effect 4 (68 groups, 0.345 s at 22050 Hz, odd units) in "
+                      "../level3.dat from ../slow.wav...\n");
+  EXPECT_EQ(slow.err, "../slow.wav: Kept the first 0.345 s of 0.514 s\n");
+}
+
+// Every regular file under `folder`, by path, but the runner's stdout and stderr.
+std::map<std::string, Bytes> filesUnder(const fs::path& folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    auto name = item.path().filename();
+    if (item.is_regular_file() && name != "stdout" && name != "stderr") {
+      files[item.path().string()] = readFile(item.path().string().c_str());
+    }
+  }
+  return files;
+}
+
+TEST_F(ReplaceToolTest, ALinkedLevelFileChangesWhereTheLinkLeadsAndStaysALink) {
+  if (runningWindowsBuild()) {
+    GTEST_SKIP() << "POSIX links";
+  }
+  fs::create_directory(scratch.root / "game");
+  writeFile((scratch.root / "game/level3.dat").string().c_str(), sampleLevelFile());
+  fs::create_symlink("game/level3.dat", scratch.root / "level3.dat");
+  putWav("a.wav", toneSamples());
+  auto run = runTool(scratch, "lvlsnd-replace", {"../level3.dat", "2", "../a.wav"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Replacing effect 2 (135 groups, 0.400 s at 37800 Hz, odd units) in "
+                     "../level3.dat from ../a.wav...\n");
+  EXPECT_TRUE(fs::is_symlink(scratch.root / "level3.dat"));
+  EXPECT_EQ(levelBytes("game/level3.dat.bak"), sampleLevelFile());
+  EXPECT_TRUE(
+      onlySelectedUnitsDiffer(sampleLevelFile(), levelBytes("game/level3.dat"), 0x3028, 135, 1));
+  EXPECT_NE(levelBytes("game/level3.dat"), sampleLevelFile());
+  EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
+}
+
+TEST_F(ReplaceToolTest, TheTemporaryFileIsCreatedExclusivelyAndFlushedBeforeAndAfterItsRename) {
+  if (runningWindowsBuild() || std::system("strace -V >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs strace and a native build";
+  }
+  auto path = putSample();
+  putWav("a.wav", toneSamples());
+  auto trace = (scratch.root / "trace").string();
+  // LeakSanitizer stops a sanitized build that runs under ptrace.
+  auto command = "cd '" + scratch.work.string() +
+                 "' && ASAN_OPTIONS=detect_leaks=0 strace -f -o '" + trace +
+                 "' -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 '" +
+                 toolPath("lvlsnd-replace") + "' ../level3.dat 2 ../a.wav >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  auto bytes = readFile(trace.c_str());
+  std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+  // Per temporary file: created with O_EXCL, flushed, renamed, then its folder flushed.
+  std::map<std::string, std::string> descriptorOf; // temporary file or folder -> descriptor
+  std::vector<std::string> steps;
+  for (std::string line; std::getline(lines, line);) {
+    auto result = line.substr(line.rfind("= ") + 2);
+    auto quoted = line.find('"') != std::string::npos
+                      ? line.substr(line.find('"') + 1,
+                                    line.find('"', line.find('"') + 1) - line.find('"') - 1)
+                      : "";
+    if (line.find("openat(") != std::string::npos && quoted.find(".lvlsnd-") != std::string::npos) {
+      steps.push_back(line.find("O_EXCL") != std::string::npos ? "create exclusive" : "create");
+      descriptorOf = {{"file", result}};
+    } else if (line.find("openat(") != std::string::npos &&
+               line.find("O_DIRECTORY") != std::string::npos) {
+      descriptorOf = {{"folder", result}}; // it may reuse the closed file's number
+    } else if (line.find("fsync(" + descriptorOf["file"] + ")") != std::string::npos) {
+      steps.push_back("flush file");
+    } else if (line.find("fsync(" + descriptorOf["folder"] + ")") != std::string::npos) {
+      steps.push_back("flush folder");
+    } else if (line.find("rename") != std::string::npos &&
+               quoted.find(".lvlsnd-") != std::string::npos) {
+      steps.push_back("rename");
+    }
+  }
+  const std::vector<std::string> backupThenLevel = {
+      "create exclusive", "flush file", "rename", "flush folder",
+      "create exclusive", "flush file", "rename", "flush folder"};
+  EXPECT_EQ(steps, backupThenLevel);
+}
+
+TEST_F(ReplaceToolTest, ASecondRunWhileTheFirstHoldsTheLockChangesNothing) {
+  if (runningWindowsBuild()) {
+    GTEST_SKIP() << "the test holds a POSIX lock";
+  }
+  auto path = putSample();
+  putWav("a.wav", toneSamples());
+  int held = open((scratch.root / "level3.dat").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  auto second = runTool(scratch, "lvlsnd-replace", {path, "2", "../a.wav"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, path + ": Being changed by another run\n");
+  EXPECT_EQ(levelBytes(), sampleLevelFile());
+  EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
+  close(held);
+  EXPECT_EQ(runTool(scratch, "lvlsnd-replace", {path, "2", "../a.wav"}).status, 0);
+  EXPECT_NE(levelBytes(), sampleLevelFile());
+}
+
+TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  putWav("a.wav", toneSamples());
+  putWav("slow.wav", toneSamples(), 22050);
+  writeFile((scratch.root / "adpcm.wav").string().c_str(),
+            wavFile({{"fmt ", fmtBytes(2, 1, 4)}, {"data", Bytes(8, 0)}}));
+  // A level file whose only entry's groups run past its end.
+  LevelLayout cut;
+  cut.tail = countingGroups(2, 1);
+  cut.records = {{offsetToTail(1, 1, 0), 3, 1}};
+  auto cutPath = putLevelFile("level4.dat", buildLevelFile(cut));
+  fs::create_directory(scratch.root / "dir.dat");
+  fs::create_directory(scratch.root / "dir.wav");
+  // Level files that must not be changed in place.
+  auto twoNames = putLevelFile("names.dat", original);
+  fs::create_hard_link(scratch.root / "names.dat", scratch.root / "other-name.dat");
+  auto readOnly = putLevelFile("readonly.dat", original);
+  fs::permissions(scratch.root / "readonly.dat", fs::perms::owner_read | fs::perms::group_read);
+  auto bakFolder = putLevelFile("bakfolder.dat", original);
+  fs::create_directory(scratch.root / "bakfolder.dat.bak");
+  const bool posix = !runningWindowsBuild();
+  auto bakLink = putLevelFile("baklink.dat", original);
+  if (posix) {
+    fs::create_symlink("nowhere", scratch.root / "baklink.dat.bak");
+    fs::create_symlink("level3.dat", scratch.root / "link.dat");
+    mkfifo((scratch.root / "fifo").c_str(), 0644);
+  }
+  const std::string usage = "Usage: lvlsnd-replace [-o OUT] [--rate HZ] LEVEL INDEX SOUND.wav\n"
+                            "Function: Replaces an Orrelin sound effect in level data with the "
+                            "sound of a WAV file\n"
+                            "INDEX is the M of effectN_M.raw; LEVEL is changed in place and first "
+                            "kept as LEVEL.bak\n"
+                            "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless "
+                            "--rate says otherwise\n"
+                            "  -o OUT      write the changed level file to OUT and leave LEVEL as "
+                            "it is\n"
+                            "  --rate HZ   the rate the game plays the effect at, 1000 to 192000 "
+                            "(default 37800)\n"
+                            "  -h, --help  print this text\n"
+                            "  --version   print the version\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string err;
+    bool posixOnly = false;
+    std::string tool = "lvlsnd-replace";
+  };
+  const Case cases[] = {
+      {{"../missing.dat", "1", "../a.wav"}, 1, "../missing.dat: Cannot open\n"},
+      {{"../dir.dat", "1", "../a.wav"}, 1, "../dir.dat: Cannot open\n"},
+      {{path, "1", "../missing.wav"}, 1, "../missing.wav: Cannot open\n"},
+      {{path, "1", "../dir.wav"}, 1, "../dir.wav: Cannot open\n"},
+      {{path, "1", path}, 1, path + ": Not a WAV file\n"},
+      {{path, "1", "../adpcm.wav"},
+       1,
+       "../adpcm.wav: Unsupported WAV format 0x0002, 1 channel, 4 bits\n"},
+      {{path, "1", "../slow.wav"},
+       1,
+       "../slow.wav: 22050 Hz, but the effect plays at 37800 Hz; resample it to 37800 Hz or give "
+       "--rate 22050\n"},
+      {{"--rate", "18900", path, "1", "../a.wav"},
+       1,
+       "../a.wav: 37800 Hz, but the effect plays at 18900 Hz; resample it to 18900 Hz or give "
+       "--rate 37800\n"},
+      {{"-o", "../work/../level3.dat", path, "1", "../a.wav"},
+       1,
+       "../work/../level3.dat: Is the level file; leave out -o to change it in place\n"},
+      {{"-o", "../link.dat", path, "1", "../a.wav"},
+       1,
+       "../link.dat: Is the level file; leave out -o to change it in place\n",
+       true},
+      {{"-o", "../a.wav", path, "1", "../a.wav"}, 1, "../a.wav: Is the WAV file\n"},
+      {{"-o", "../fifo", path, "1", "../a.wav"}, 1, "../fifo: Not a regular file\n", true},
+      {{"-o", "../dir.dat", path, "1", "../a.wav"}, 1, "../dir.dat: Not a regular file\n"},
+      {{twoNames, "1", "../a.wav"},
+       1,
+       twoNames + ": Has other names (hard links) that would keep the old bytes; write a copy "
+                  "with -o\n"},
+      {{readOnly, "1", "../a.wav"}, 1, readOnly + ": Read-only\n"},
+      {{bakFolder, "1", "../a.wav"},
+       1,
+       bakFolder + ".bak: Not a regular file; the original would not be kept\n"},
+      {{bakLink, "1", "../a.wav"},
+       1,
+       bakLink + ".bak: Not a regular file; the original would not be kept\n",
+       true},
+      {{"../a.wav"}, 1, "../a.wav: A WAV file, not an effect file\n", false, "lvlsnd-wav"},
+      {{path, "one", "../a.wav"}, 1, path + ": one is not an entry index\n"},
+      {{path, "-1", "../a.wav"}, 2, "lvlsnd-replace: unknown option '-1'\n" + usage},
+      {{path, "--", "-1", "../a.wav"}, 1, path + ": -1 is not an entry index\n"},
+      {{path, "0", "../a.wav"}, 1, path + ": No entry 0 in the sound table\n"},
+      {{path, "5", "../a.wav"}, 1, path + ": No entry 5 in the sound table\n"},
+      {{path, "3", "../a.wav"}, 1, path + ": Entry 3 has no stored groups\n"},
+      {{cutPath, "1", "../a.wav"},
+       1,
+       cutPath + ": The stored groups of entry 1 do not lie "
+                 "inside the file\n"},
+      {{path, "1"}, 2, "lvlsnd-replace: LEVEL, INDEX and SOUND.wav are needed\n" + usage},
+      {{"-o"}, 2, "lvlsnd-replace: -o needs a value\n" + usage},
+      {{"--rate=999", path, "1", "../a.wav"},
+       2,
+       "lvlsnd-replace: the rate must be an integer from 1000 to 192000, not '999'\n" + usage},
+  };
+  auto help = runTool(scratch, "lvlsnd-replace", {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, usage);
+  EXPECT_EQ(runTool(scratch, "lvlsnd-replace", {"--version"}).out,
+            "lvlsnd-replace " LVLSND_VERSION "\n");
+  const auto filesBefore = filesUnder(scratch.root);
+  for (const auto& c : cases) {
+    if (c.posixOnly && !posix) {
+      continue;
+    }
+    auto run = runTool(scratch, c.tool, c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(filesUnder(scratch.root), filesBefore) << "every file as it was: " << c.err;
+  }
+}
+
+} // namespace

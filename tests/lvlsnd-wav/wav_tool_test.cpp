@@ -1,0 +1,228 @@
+// lvlsnd-wav through the real executable. Sample-exact decoding is checked against ffmpeg in
+// the decoder interop tests.
+#include "media_tools.hpp"
+#include "tool_test.hpp"
+#include "wav_tool.hpp"
+#include "xa_sounds.hpp"
+
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using WavToolTest = ScratchTest;
+
+TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
+  auto put = [&](const std::string& name, const Bytes& bytes) {
+    writeFile((scratch.work / name).string().c_str(), bytes);
+  };
+  Bytes three = randomRawGroups(3, 1);
+  Bytes twoAndSome = randomRawGroups(2, 2);
+  twoAndSome.resize(twoAndSome.size() + 5, 0x11);
+  put("Effect7_12.RAW", three);
+  put("Effect7_12.wav", Bytes(9999, 0x55)); // replaced
+  put("sound.bin", twoAndSome);
+  put("empty.raw", {});
+  put("é音.raw", three);
+  put("-dash.raw", three);
+  put("blocked.raw", three);
+  fs::create_directory(scratch.work / "blocked.wav");
+  fs::create_directory(scratch.work / "folder.raw");
+  put("self.raw", three);
+  fs::create_hard_link(scratch.work / "self.raw", scratch.work / "self.wav");
+  put("full.raw", three);
+  fs::create_symlink("/dev/full", scratch.work / "full.wav");
+
+  auto run =
+      runTool(scratch, "lvlsnd-wav",
+              {"--rate", "18900", "Effect7_12.RAW", "sound.bin", "empty.raw", "missing.raw",
+               "folder.raw", "blocked.raw", "self.raw", "full.raw", "é音.raw", "--", "-dash.raw"});
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Converting Effect7_12.RAW to Effect7_12.wav (3 groups)...\n"
+                     "Converting sound.bin to sound.bin.wav (2 groups)...\n"
+                     "Converting empty.raw to empty.wav (0 groups)...\n"
+                     "Converting full.raw to full.wav (3 groups)...\n"
+                     "Converting é音.raw to é音.wav (3 groups)...\n"
+                     "Converting -dash.raw to -dash.wav (3 groups)...\n");
+  EXPECT_EQ(run.err, "sound.bin: Left out 5 bytes after the last whole group\n"
+                     "missing.raw: Cannot open\n"
+                     "folder.raw: Cannot open\n"
+                     "blocked.wav: Cannot create\n"
+                     "self.wav: Cannot create\n"
+                     "full.wav: Cannot write\n");
+  EXPECT_EQ(run.files["self.raw"], three) << "an input is never overwritten";
+  if (!run.windowsBuild) { // Wine cannot delete a name that leads to a device
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.work / "full.wav")));
+  }
+  // The canonical header: RIFF, WAVE, fmt (PCM, mono, 18900 Hz, 37800 bytes/s, 2, 16 bits),
+  // data; then 112 samples a group.
+  const Bytes header = {'R', 'I', 'F',  'F',  0xC4, 0x02, 0,    0,    'W',  'A', 'V',
+                        'E', 'f', 'm',  't',  ' ',  16,   0,    0,    0,    1,   0,
+                        1,   0,   0xD4, 0x49, 0,    0,    0xA8, 0x93, 0,    0,   2,
+                        0,   16,  0,    'd',  'a',  't',  'a',  0xA0, 0x02, 0,   0};
+  EXPECT_EQ(slice(run.files["Effect7_12.wav"], 0, 44), header);
+  const std::pair<std::string, std::size_t> written[] = {{"Effect7_12.wav", 3},
+                                                         {"sound.bin.wav", 2},
+                                                         {"empty.wav", 0},
+                                                         {"é音.wav", 3},
+                                                         {"-dash.wav", 3}};
+  for (const auto& [name, groups] : written) {
+    EXPECT_EQ(run.files[name].size(), 44 + groups * 224) << name;
+    if (haveFfmpeg()) {
+      EXPECT_EQ(probeWav(scratch.work / name), "pcm_s16le 18900 1 " + std::to_string(groups * 112));
+    }
+  }
+  EXPECT_EQ(run.files["Effect7_12.wav"], run.files["é音.wav"]);
+}
+
+TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
+  writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(1, 3));
+  const std::string usage = "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] FILE...\n"
+                            "Function: Converts lvlsnd effect files to WAV files\n"
+                            "Each effect file FILE.raw is written to FILE.wav beside it\n"
+                            "  --rate HZ   sample rate written into the WAV files, 1000 to 192000 "
+                            "(default 37800)\n"
+                            "  --page PAGE.html  also write a page that shows and plays every "
+                            "file converted\n"
+                            "  -h, --help  print this text\n"
+                            "  --version   print the version\n";
+  const std::string badRate = "the rate must be an integer from 1000 to 192000, not ";
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{}, 2, "", "lvlsnd-wav: no effect file given\n" + usage},
+      {{"--", "--rate=8000"}, 1, "", "--rate=8000: Cannot open\n"},
+      {{"a.raw", "--rate"}, 2, "", "lvlsnd-wav: --rate needs a value\n" + usage},
+      {{"--rate", "999", "a.raw"}, 2, "", "lvlsnd-wav: " + badRate + "'999'\n" + usage},
+      {{"--rate=192001", "a.raw"}, 2, "", "lvlsnd-wav: " + badRate + "'192001'\n" + usage},
+      {{"--rate=", "a.raw"}, 2, "", "lvlsnd-wav: " + badRate + "''\n" + usage},
+      {{"--rate", "44100x", "a.raw"}, 2, "", "lvlsnd-wav: " + badRate + "'44100x'\n" + usage},
+      {{"a.raw", "-x"}, 2, "", "lvlsnd-wav: unknown option '-x'\n" + usage},
+      {{"-h", "a.raw"}, 0, usage, ""},
+      {{"a.raw", "--help"}, 0, usage, ""},
+      {{"--version"}, 0, "lvlsnd-wav " LVLSND_VERSION "\n", ""},
+  };
+  for (const auto& c : cases) {
+    auto run = runTool(scratch, "lvlsnd-wav", c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments.size();
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.files.size(), 1u) << "nothing is written";
+  }
+}
+
+TEST_F(WavToolTest, TheSampleToneComesBackAsTheToneItWasEncodedFrom) {
+  auto path = putLevelFile("level3.dat", sampleLevelFile());
+  runLvlsnd(scratch, {path});
+  auto run = runTool(scratch, "lvlsnd-wav", {"effect3_1.raw"});
+  ASSERT_EQ(run.status, 0);
+  auto tone = toneSamples();
+  auto snr = signalToNoiseDb(tone, wavSamples(run.files["effect3_1.wav"]));
+  EXPECT_GE(snr, 20.0);
+  RecordProperty("snr", std::to_string(snr));
+}
+
+// "%41" and the like decoded, as a browser resolves a URL's path.
+std::string percentDecoded(const std::string& url) {
+  std::string text;
+  for (std::size_t k = 0; k < url.size(); ++k) {
+    if (url[k] == '%' && k + 2 < url.size()) {
+      text += static_cast<char>(std::stoi(url.substr(k + 1, 2), nullptr, 16));
+      k += 2;
+    } else {
+      text += url[k];
+    }
+  }
+  return text;
+}
+
+fs::path utf8Path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+// Every text between `before` and the next `after` in `text`, in order.
+std::vector<std::string> textsBetween(const std::string& text, const std::string& before,
+                                      const std::string& after) {
+  std::vector<std::string> found;
+  for (auto at = text.find(before); at != std::string::npos; at = text.find(before, at)) {
+    at += before.size();
+    found.push_back(text.substr(at, text.find(after, at) - at));
+  }
+  return found;
+}
+
+TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
+  auto path = putLevelFile("level3.dat", sampleLevelFile());
+  auto effects = runLvlsnd(scratch, {path}).files;
+  std::vector<std::string> names = {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw", "é 音.raw"};
+  // Windows allows none of < > " in a file name.
+  const std::string hostile = "a<b>&\"c'.raw";
+  if (!runningWindowsBuild()) {
+    names.push_back(hostile);
+  }
+  for (const auto& name : {std::string("é 音.raw"), hostile}) {
+    writeFile((scratch.work / name).string().c_str(), effects["effect3_4.raw"]);
+  }
+  fs::create_directory(scratch.root / "pages");
+  auto arguments = names;
+  arguments.insert(arguments.begin() + 1, "missing.raw");
+  arguments.insert(arguments.begin(), {"--page", "../pages/effects.html"});
+  auto run = runTool(scratch, "lvlsnd-wav", arguments);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "missing.raw: Cannot open\n");
+  auto pagePath = scratch.root / "pages/effects.html";
+  auto bytes = readFile(pagePath.string().c_str());
+  std::string page(bytes.begin(), bytes.end());
+
+  auto shown = textsBetween(page, "<td class=\"name\">", "</td>");
+  auto sources = textsBetween(page, "<audio controls preload=\"none\" src=\"", "\"");
+  ASSERT_EQ(shown.size(), names.size()) << "one row per file converted, none for the missing";
+  ASSERT_EQ(sources.size(), names.size());
+  EXPECT_EQ(textsBetween(page, "<svg ", ">").size(), names.size());
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    auto wav = wavNameFor(names[k]);
+    EXPECT_EQ(fs::canonical(scratch.root / "pages" / utf8Path(percentDecoded(sources[k]))),
+              fs::canonical(scratch.work / utf8Path(wav)))
+        << sources[k];
+  }
+  EXPECT_EQ(shown.back(), runningWindowsBuild() ? "é 音.raw" : "a&lt;b&gt;&amp;&quot;c&#39;.raw");
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("http"), std::string::npos);
+  EXPECT_NE(page.find("\">4</td><td class=\"n\" data-label=\"Groups\">68</td><td class=\"n\" "
+                      "data-label=\"Seconds\">0.201</td>"),
+            std::string::npos)
+      << "entry index, groups and seconds of effect3_4.raw";
+  if (std::system("tidy -v >/dev/null 2>&1") == 0) {
+    auto command = "tidy -e -q '" + pagePath.string() + "' >/dev/null 2>&1";
+    EXPECT_LT(WEXITSTATUS(std::system(command.c_str())), 2) << "tidy finds no error";
+  }
+  if (runningWindowsBuild() || std::system("chromium --version >/dev/null 2>&1") != 0) {
+    return; // the page itself is checked; the browser is asked natively where it is installed
+  }
+  auto chromium = "cd '" + scratch.root.string() +
+                  "' && chromium --headless --no-sandbox --disable-gpu --no-first-run "
+                  "--disable-background-networking --disable-component-update --disable-sync "
+                  "--user-data-dir=browser --window-size=1000,700 ";
+  auto dom = (scratch.root / "dom.html").string();
+  std::system(
+      (chromium + "--dump-dom 'file://" + pagePath.string() + "' > '" + dom + "' 2>/dev/null")
+          .c_str());
+  auto domBytes = readFile(dom.c_str());
+  std::string loaded(domBytes.begin(), domBytes.end());
+  EXPECT_EQ(textsBetween(loaded, "<audio ", ">").size(), names.size()) << "the browser's DOM";
+  for (const auto& [target, shot] : {std::pair{std::string("about:blank"), "blank.png"},
+                                     std::pair{"file://" + pagePath.string(), "page.png"}}) {
+    std::system((chromium + "--screenshot=" + shot + " '" + target + "' >/dev/null 2>&1").c_str());
+  }
+  EXPECT_GT(fs::file_size(scratch.root / "page.png"), 2 * fs::file_size(scratch.root / "blank.png"))
+      << "the screenshot shows more than an empty page";
+}
+
+} // namespace

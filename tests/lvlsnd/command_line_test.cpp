@@ -1,0 +1,126 @@
+// lvlsnd's command line and run sequence: the level number, and the real executable.
+#include "run.hpp"
+#include "tool_test.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string usageText = "Usage: lvlsnd levelN.dat\n"
+                              "Function: Extracts Orrelin sound effects from level data\n"
+                              "Raw sound effect data is written to effectN_M.raw\n"
+                              "Written by the lvlsnd developers\n";
+
+// A well-formed level file whose sound table has no entries.
+Bytes emptyLevel() {
+  return buildLevelFile(LevelLayout{});
+}
+
+using CommandLineTest = ScratchTest;
+
+TEST(LevelNumber, IsTheFirstRunOfDigitsAnywhereInThePath) {
+  struct Case {
+    const char* path;
+    std::int32_t level;
+  };
+  const Case cases[] = {
+      {"level12.dat", 12},
+      {"level007.dat", 7},
+      {"LEVEL.DAT", 0},
+      {"", 0},
+      {"maps2/level5.dat", 2},
+      {"level-3.dat", 3},
+      {"a1b2", 1},
+      {"C:\\games\\level9.dat", 9},
+      {"level2147483647.dat", 2147483647},
+      {"level2147483648.dat", 2147483647},
+      {"level99999999999999999999999.dat", 2147483647},
+      {"level000000000000000000000042.dat", 42},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(levelNumberFromPath(c.path), c.level) << c.path;
+  }
+}
+
+TEST_F(CommandLineTest, AnythingButOneArgumentPrintsTheUsageText) {
+  putLevelFile("level1.dat", emptyLevel());
+  const std::vector<std::vector<std::string>> argumentLists = {
+      {}, {"../level1.dat", "../level1.dat"}, {"-h", "--help", "x"}};
+  for (const auto& arguments : argumentLists) {
+    auto run = runLvlsnd(scratch, arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, usageText);
+    EXPECT_TRUE(run.files.empty());
+  }
+}
+
+TEST_F(CommandLineTest, APathThatCannotBeOpenedIsReportedWithStatus1) {
+  std::filesystem::create_directory(scratch.root / "level4.dat");
+  for (std::string path : {"missing.dat", "-h", "../level4.dat", ".", ""}) {
+    auto run = runLvlsnd(scratch, {path});
+    EXPECT_EQ(run.status, 1) << path;
+    EXPECT_EQ(run.out, "") << path;
+    EXPECT_EQ(run.err, path + ": Cannot open\n");
+    EXPECT_TRUE(run.files.empty()) << path;
+  }
+}
+
+TEST_F(CommandLineTest, ALevelFileThatCannotBeReadByOffsetIsNotOpened) {
+  // A pipe cannot seek: every read by offset would give 255 and the run would look complete.
+  if (runningWindowsBuild()) {
+    GTEST_SKIP() << "a POSIX pipe means nothing to a Windows program under Wine";
+  }
+  auto fifo = scratch.root / "level3.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  putLevelFile("level3.dat", emptyLevel());
+  auto writer = "(cat '" + (scratch.root / "level3.dat").string() + "' > '" + fifo.string() +
+                "' 2>/dev/null &)";
+  ASSERT_EQ(std::system(writer.c_str()), 0);
+  auto run = runLvlsnd(scratch, {"../level3.fifo"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "../level3.fifo: Cannot open\n");
+  EXPECT_TRUE(run.files.empty());
+}
+
+TEST_F(CommandLineTest, LevelNumberComesFromTheFirstDigitsOfThePathAsTyped) {
+  std::filesystem::create_directory(scratch.root / "maps2");
+  struct Case {
+    std::string file;
+    std::string level;
+  };
+  const Case cases[] = {{"level12.dat", "12"},     {"level007.dat", "7"},
+                        {"LEVEL.DAT", "0"},        {"level-3.dat", "3"},
+                        {"maps2/level5.dat", "2"}, {"level99999999999.dat", "2147483647"}};
+  for (const auto& c : cases) {
+    auto path = putLevelFile(c.file, emptyLevel());
+    auto run = runLvlsnd(scratch, {path});
+    EXPECT_EQ(run.status, 0) << c.file;
+    EXPECT_EQ(run.out, "Extracting Orrelin sound effects from level " + c.level + " data:\n" +
+                           headerLines(path, "800"));
+    EXPECT_EQ(run.err, "") << c.file;
+    EXPECT_TRUE(run.files.empty()) << c.file;
+  }
+}
+
+TEST_F(CommandLineTest, ShortOrEmptyLevelFilesStillCompleteTheRun) {
+  // Every missing byte reads as 255: block count -1 and an entry count of -1 in an empty file.
+  struct Case {
+    Bytes bytes;
+    std::string soundHeaderOffset;
+  };
+  const Case cases[] = {{{}, "800"}, {{0x00, 0x04, 0x00, 0x00, 0x10}, "2000"}};
+  for (const auto& c : cases) {
+    auto path = putLevelFile("level8.dat", c.bytes);
+    auto run = runLvlsnd(scratch, {path});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Extracting Orrelin sound effects from level 8 data:\n" +
+                           headerLines(path, c.soundHeaderOffset));
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+// A test fixture with its own scratch folder, for tests that write level files.
+#pragma once
+
+#include "level_builder.hpp"
+#include "tool_runner.hpp"
+#include "xa_adpcm.hpp"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+
+class ScratchTest : public ::testing::Test {
+protected:
+  ~ScratchTest() override { removeScratch(scratch); }
+
+  // Writes `bytes` as `name` beside the working directory and returns the path the tool is
+  // given for it, relative to the working directory.
+  std::string putLevelFile(const std::string& name, const Bytes& bytes) {
+    writeFile((scratch.root / name).string().c_str(), bytes);
+    return "../" + name;
+  }
+
+  Scratch scratch = makeScratch();
+};
+
+// The two lines that every run over a readable level file prints before the effects.
+inline std::string headerLines(const std::string& path, const std::string& soundHeaderOffset) {
+  return "Reading block header from " + path + " @$0...\nReading sound header from " + path +
+         " @$" + soundHeaderOffset + "...\n";
+}
+
+// The effect file content for `groups` (whole stored groups, back to back). The conversion
+// itself is pinned by the group conversion tests; these tests pin what goes around it.
+inline Bytes effectOf(const Bytes& groups, std::uint8_t unitSelector) {
+  Bytes raw;
+  for (std::size_t at = 0; at < groups.size(); at += storedGroupSize) {
+    StoredGroup stored;
+    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at), storedGroupSize, stored.begin());
+    auto converted = convertGroup(stored, unitSelector);
+    raw.insert(raw.end(), converted.begin(), converted.end());
+  }
+  return raw;
+}
+
+inline Bytes countingGroups(std::size_t count, std::uint8_t seed) {
+  Bytes groups;
+  for (std::size_t k = 0; k < count; ++k) {
+    auto group = countingGroup(static_cast<std::uint8_t>(seed + 11 * k));
+    groups.insert(groups.end(), group.begin(), group.end());
+  }
+  return groups;
+}
+
+inline Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+inline std::string hex(std::uint32_t value) {
+  std::ostringstream text;
+  text << std::hex << value;
+  return text.str();
+}
+
+inline std::string effectLine(const std::string& name, int groups, const std::string& path,
+                              std::uint32_t offset) {
+  return "Extracting " + name + " (" + std::to_string(groups) + " groups) from " + path + " @$" +
+         hex(offset) + "...\n";
+}
+
+inline std::string openingLines(int level, const std::string& path, std::uint32_t soundHeader) {
+  return "Extracting Orrelin sound effects from level " + std::to_string(level) + " data:\n" +
+         headerLines(path, hex(soundHeader));
+}
+
+// Raw groups as in an effect file, of random sample data, each odd unit with a random filter
+// (0 to 3) and range (0 to 12): loud enough that decoding hits the clamp.
+inline Bytes randomRawGroups(std::size_t count, std::uint32_t seed) {
+  Bytes groups(count * rawGroupSize);
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    seed = seed * 1664525u + 1013904223u;
+    groups[k] = static_cast<std::uint8_t>(seed >> 24);
+  }
+  for (std::size_t at = 0; at < groups.size(); at += rawGroupSize) {
+    for (std::size_t unit = 1; unit < soundUnitCount; unit += 2) {
+      auto parameter = groups[at + rawUnitParameters + unit];
+      parameter = static_cast<std::uint8_t>((parameter & 0x30) | (parameter & 0x0F) % 13);
+      groups[at + rawUnitParameters + unit] = parameter;
+      groups[at + (unit < 4 ? unit : unit + 8)] = parameter; // the spare copy
+    }
+  }
+  return groups;
+}
