@@ -7,8 +7,10 @@ For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync an
 (EIO) and rename (EXDEV), every call of a clean run is made to fail in a run of its own under
 `strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full is tried too. Each run
 must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
-partial file under its final name, a level file old or new), and a run that did not do all a
-clean run does ends with a message naming a file and a status other than 0. lvlsnd alone may
+partial file under its final name, a level file old or new); a failed call spoils one effect at
+most (every effect announced after a spoiled one is exactly what a clean run writes, so a bad
+sector does not spoil the rest of the level); and a run that did not do all a clean run does
+ends with a message naming a file and a status other than 0. lvlsnd alone may
 end with 0 after "Cannot create" or "Cannot write" for an effect file, which it has always
 reported so. A failure inside the dynamic loader, before the program starts, is skipped.
 Exits 77 (skipped) where strace cannot trace.
@@ -27,6 +29,8 @@ import wave
 FAULTS = {"read": "EIO", "lseek": "EIO", "write": "ENOSPC", "openat": "EACCES",
           "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV"}
 LOADER_FAILURE = "error while loading shared libraries"
+# The progress line of each effect a program writes, and the effect's name in it.
+ANNOUNCED = {"lvlsnd": r"Extracting (\S+) \(", "lvlsnd-wav": r"Converting \S+ to (\S+) \("}
 
 
 def stored_groups(rng, count):
@@ -105,10 +109,20 @@ def call_counts(build, scenario):
     return counts
 
 
+def later_effect_problems(program, clean, faulty):
+    """Effects announced after the first one that the fault spoiled but not as a clean run writes
+    them: a read error that stuck (a stream left failed) would take every later effect with it."""
+    announced = re.findall(ANNOUNCED.get(program, r"(?!)"), faulty.out)
+    spoiled = [name for name in announced if faulty.files.get(name) != clean.files.get(name)]
+    later = announced[announced.index(spoiled[0]) + 1:] if spoiled else []
+    return [f"{name}, announced after the spoiled {spoiled[0]}, is not as a clean run writes it"
+            for name in later if faulty.files.get(name) != clean.files.get(name)]
+
+
 def problems_of(scenario, clean, faulty):
     """What the faulty run broke of the rules; an empty list when it held."""
     program, arguments, inputs = scenario
-    problems = []
+    problems = later_effect_problems(program, clean, faulty)
     for name, data in faulty.files.items():
         if data != clean.files.get(name) and data != inputs.get(name):
             problems.append(f"{name} is neither as before nor as a clean run writes it")
