@@ -159,6 +159,7 @@ bool writePage(const Conversion& conversion, Console console) {
   if (file == nullptr) {
     return false;
   }
+  // The page comes from memory, so only its write can fail.
   bool written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
   auto transfer = written ? Transfer::done : Transfer::writeFailed;
   return finishOutput(file, conversion.pagePath, transfer, "", console) == Transfer::done;
