@@ -3,6 +3,7 @@
 #include "scratch_folder.hpp"
 #include "wav.hpp"
 #include "wav_tool.hpp"
+#include "xa_adpcm.hpp"
 
 #include <cstring>
 
