@@ -5,7 +5,8 @@
 
 For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync and fdatasync
 (EIO) and rename (EXDEV), every call of a clean run is made to fail in a run of its own under
-`strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full is tried too. Each run
+`strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full and a file-size limit
+(ulimit -f) smaller than every output are tried too. Each run
 must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
 partial file under its final name, a level file old or new); a failed call spoils one effect at
 most (every effect announced after a spoiled one is exactly what a clean run writes, so a bad
@@ -19,6 +20,7 @@ import math
 import os
 import random
 import re
+import resource
 import shutil
 import struct
 import subprocess
@@ -70,7 +72,7 @@ class Run:
         self.status, self.out, self.err, self.files = status, out, err, files
 
 
-def run(build, scenario, strace_args=(), stdout_path=None):
+def run(build, scenario, strace_args=(), stdout_path=None, file_size_limit=None):
     program, arguments, inputs = scenario
     folder = tempfile.mkdtemp(prefix="lvlsnd-fault-")
     try:
@@ -82,7 +84,9 @@ def run(build, scenario, strace_args=(), stdout_path=None):
         command = list(strace_args) + [os.path.join(build, program)] + arguments
         out_path = stdout_path or os.path.join(folder, "stdout")
         with open(out_path, "wb") as out, open(os.path.join(folder, "stderr"), "wb") as err:
-            status = subprocess.run(command, cwd=work, stdout=out, stderr=err,
+            limit = None if file_size_limit is None else lambda: resource.setrlimit(
+                resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+            status = subprocess.run(command, cwd=work, stdout=out, stderr=err, preexec_fn=limit,
                                     stdin=subprocess.DEVNULL, timeout=60).returncode
         read = lambda path: open(path, "rb").read().decode("utf-8", "replace")
         files = {}
@@ -119,10 +123,11 @@ def later_effect_problems(program, clean, faulty):
             for name in later if faulty.files.get(name) != clean.files.get(name)]
 
 
-def problems_of(scenario, clean, faulty):
-    """What the faulty run broke of the rules; an empty list when it held."""
+def problems_of(scenario, clean, faulty, one_call):
+    """What the faulty run broke of the rules; an empty list when it held. `one_call`: the fault
+    was one failed call, not a limit that every large output meets."""
     program, arguments, inputs = scenario
-    problems = later_effect_problems(program, clean, faulty)
+    problems = later_effect_problems(program, clean, faulty) if one_call else []
     for name, data in faulty.files.items():
         if data != clean.files.get(name) and data != inputs.get(name):
             problems.append(f"{name} is neither as before nor as a clean run writes it")
@@ -177,13 +182,16 @@ def main():
                     build, scenario, ["strace", "-f", "-o", "/dev/null", "-e", inject])))
         faulty_runs.append(("stdout on /dev/full",
                             lambda: run(build, scenario, stdout_path="/dev/full")))
+        # ulimit -f: every output of these scenarios is larger than half a megabyte.
+        faulty_runs.append(("file size limited to 500000 bytes",
+                            lambda: run(build, scenario, file_size_limit=500000)))
         for point, attempt in faulty_runs:
             faulty = attempt()
             if faulty.status == 127 and LOADER_FAILURE in faulty.err:
                 skipped += 1
                 continue
             tried += 1
-            problems = problems_of(scenario, clean, faulty)
+            problems = problems_of(scenario, clean, faulty, not point.startswith("file size"))
             if point == "stdout on /dev/full" and \
                     f"{scenario[0]}: Cannot write standard output" not in faulty.err:
                 problems.append("the lost standard output is not reported")

@@ -28,12 +28,28 @@ void readValueOption(CommandLine& line, std::initializer_list<std::string_view> 
   line.problem = "unknown option '" + std::string(argument) + "'";
 }
 
+// Sets the flag `argument` names; false when it names none.
+bool readFlagOption(CommandLine& line, std::initializer_list<std::string_view> flagOptions,
+                    std::string_view argument) {
+  std::size_t flag = 0;
+  for (auto name : flagOptions) {
+    if (argument == name) {
+      line.flags[flag] = true;
+      return true;
+    }
+    ++flag;
+  }
+  return false;
+}
+
 } // namespace
 
 CommandLine readCommandLine(int argc, const char* const* argv,
-                            std::initializer_list<std::string_view> valueOptions) {
+                            std::initializer_list<std::string_view> valueOptions,
+                            std::initializer_list<std::string_view> flagOptions) {
   CommandLine line;
   line.values.resize(valueOptions.size());
+  line.flags.resize(flagOptions.size());
   bool optionsEnded = false;
   for (int k = 1; k < argc && line.problem.empty() && !line.help && !line.version; ++k) {
     std::string_view argument = argv[k];
@@ -45,7 +61,7 @@ CommandLine readCommandLine(int argc, const char* const* argv,
       line.help = true;
     } else if (argument == "--version") {
       line.version = true;
-    } else {
+    } else if (!readFlagOption(line, flagOptions, argument)) {
       readValueOption(line, valueOptions, argc, argv, k);
     }
   }

@@ -16,6 +16,7 @@
 struct CommandLine {
   std::vector<const char*> operands;
   std::vector<const char*> values; // each value option's value, in order; null when not given
+  std::vector<bool> flags;         // whether each flag option was given, in order
   bool help = false;
   bool version = false;
   std::string problem; // what is wrong with the command line; empty when nothing is
@@ -29,7 +30,8 @@ template <typename Number> bool readDecimal(std::string_view text, Number& numbe
 
 // Reads the arguments after the program name. Reading stops at help, version or a problem.
 CommandLine readCommandLine(int argc, const char* const* argv,
-                            std::initializer_list<std::string_view> valueOptions);
+                            std::initializer_list<std::string_view> valueOptions,
+                            std::initializer_list<std::string_view> flagOptions = {});
 
 // Reads the value of --rate into `rate` (left at the default when there is none); a bad value
 // becomes the command line's problem.

@@ -53,14 +53,10 @@ std::size_t readMore(LevelStream& stream, std::span<std::uint8_t> bytes) {
 
 LevelStream openLevelStream(const char* path) {
   LevelStream stream;
-  std::FILE* file = openFile(path, "rb");
-  if (file != nullptr && !readableByOffset(file)) {
-    // A level file is read by offset. A directory opens on POSIX systems but holds no level
-    // data, and a pipe cannot seek, so every byte would read as 255 and the run would report
-    // success over data it never saw.
-    std::fclose(file);
-    file = nullptr;
-  }
+  // A level file is read by offset. A directory opens on POSIX systems but holds no level
+  // data, and a pipe cannot seek, so every byte would read as 255 and the run would report
+  // success over data it never saw.
+  std::FILE* file = openInput(path);
   if (file != nullptr) {
     stream.source = fileSource(file);
     stream.identity = identityOf(file);

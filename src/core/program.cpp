@@ -1,6 +1,7 @@
 #include "program.hpp"
 
 void complain(Console console, const std::string& name, const std::string& problem) {
+  std::fflush(console.out);
   std::fprintf(console.err, "%s: %s\n", name.c_str(), problem.c_str());
 }
 

@@ -34,7 +34,8 @@ inline constexpr std::size_t groupsPerChunk = 1024;
 // failed write of the output, since each names another file.
 enum class Transfer { done, readFailed, writeFailed };
 
-// One line on standard error: the file's name first, then the problem.
+// One line on standard error: the file's name first, then the problem. Standard output is
+// flushed first, so that a log of both reads in the order things happened.
 void complain(Console console, const std::string& name, const std::string& problem);
 // The complaint of a transfer that failed, naming the file it failed on: "<input>: Cannot
 // read" or "<output>: Cannot write".
@@ -59,12 +60,14 @@ using ToolMain = int (*)(int argc, const char* const* argv, Console console);
 #ifdef _WIN32
 #define LVLSND_CONSOLE_MAIN(tool, program)                                                         \
   int wmain(int argc, wchar_t** argv) {                                                            \
+    startProgram();                                                                                \
     auto arguments = startUtf8Console(argc, argv);                                                 \
     return endUtf8Console(program, tool(argc, arguments.pointers.data(), {stdout, stderr}));       \
   }
 #else
 #define LVLSND_CONSOLE_MAIN(tool, program)                                                         \
   int main(int argc, char** argv) {                                                                \
+    startProgram();                                                                                \
     return closeStandardOutput(program, tool(argc, argv, {stdout, stderr}));                       \
   }
 #endif

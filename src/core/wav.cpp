@@ -107,8 +107,8 @@ bool supported(const WavFormat& format) {
 
 // One channel's sample in 16 bits: 8-bit samples are unsigned, 24-bit ones lose their lowest
 // byte, float ones are scaled from -1 ... 1 and clamped.
-int sampleOf(const std::uint8_t* bytes, const WavFormat& format) {
-  switch (format.bits) {
+int sampleOf(const std::uint8_t* bytes, std::uint16_t bits) {
+  switch (bits) {
   case 8:
     return (bytes[0] - 128) * 256;
   case 16:
@@ -167,7 +167,7 @@ std::string findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& for
 
 } // namespace
 
-std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound) {
+std::string readWavLayout(ByteSource& source, WavLayout& layout) {
   std::uint8_t riff[12];
   auto fileSize = sourceSize(source);
   if (fileSize < 12) {
@@ -195,27 +195,40 @@ std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound
                   format.channels == 1 ? "" : "s", unsigned{format.bits});
     return text;
   }
-  std::size_t sampleBytes = format.bits / 8u;
-  std::size_t frameBytes = sampleBytes * format.channels;
-  auto frames = data.size / frameBytes;
-  if (frames == 0) {
-    return "No samples in the data chunk";
-  }
-  sound.sampleRate = format.rate;
-  sound.frames = frames;
-  auto kept = static_cast<std::size_t>(std::min<std::uint64_t>(frames, wantedSamples));
-  sound.samples.resize(kept);
-  std::vector<std::uint8_t> bytes(kept * frameBytes);
-  if (!readExactly(source, data.start, bytes.data(), bytes.size(), "Cannot read").empty()) {
+  layout = {format.channels, format.rate, format.bits, data.start,
+            data.size / (format.bits / 8u * format.channels)};
+  return layout.frames == 0 ? "No samples in the data chunk" : "";
+}
+
+std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
+                          std::span<std::int16_t> samples) {
+  std::size_t sampleBytes = layout.bits / 8u;
+  std::size_t frameBytes = sampleBytes * layout.channels;
+  std::vector<std::uint8_t> bytes(samples.size() * frameBytes);
+  auto start = layout.dataStart + static_cast<std::int64_t>(first * frameBytes);
+  if (!readExactly(source, start, bytes.data(), bytes.size(), "Cannot read").empty()) {
     return "Cannot read";
   }
-  for (std::size_t k = 0; k < kept; ++k) {
+  for (std::size_t k = 0; k < samples.size(); ++k) {
     const auto* frame = bytes.data() + k * frameBytes;
-    int sample = sampleOf(frame, format);
-    if (format.channels == 2) {
-      sample = (sample + sampleOf(frame + sampleBytes, format)) >> 1;
+    int sample = sampleOf(frame, layout.bits);
+    if (layout.channels == 2) {
+      sample = (sample + sampleOf(frame + sampleBytes, layout.bits)) >> 1;
     }
-    sound.samples[k] = static_cast<std::int16_t>(sample);
+    samples[k] = static_cast<std::int16_t>(sample);
   }
   return "";
+}
+
+std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound) {
+  WavLayout layout;
+  auto problem = readWavLayout(source, layout);
+  if (!problem.empty()) {
+    return problem;
+  }
+  sound.sampleRate = layout.sampleRate;
+  sound.frames = layout.frames;
+  sound.samples.resize(
+      static_cast<std::size_t>(std::min<std::uint64_t>(layout.frames, wantedSamples)));
+  return readWavFrames(source, layout, 0, sound.samples);
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,22 @@ struct WavSound {
   std::uint64_t frames = 0;          // how many the file holds
   std::uint32_t sampleRate = 0;
 };
+
+// Where a WAV file's sound lies, as the reader finds it: its frames' shape and its data chunk.
+struct WavLayout {
+  std::uint16_t channels = 0;
+  std::uint32_t sampleRate = 0;
+  std::uint16_t bits = 0;
+  std::int64_t dataStart = 0;
+  std::uint64_t frames = 0; // whole frames, cut to what the file holds
+};
+// Finds the sound of a WAV file of a format readWavSound accepts. Returns what makes it
+// unreadable, or an empty text.
+std::string readWavLayout(ByteSource& source, WavLayout& layout);
+// Reads frames `first` on, as mono 16-bit samples, into all of `samples`; they must lie within
+// the layout's frames. Returns "Cannot read" for a read error, or an empty text.
+std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
+                          std::span<std::int16_t> samples);
 
 // Reads up to `wantedSamples` samples of a WAV file: RIFF chunks in any order, unknown
 // chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;

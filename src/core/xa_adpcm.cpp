@@ -32,6 +32,11 @@ std::int64_t encodeWith(std::span<const std::int16_t, samplesPerUnit> samples,
 
 } // namespace
 
+bool isXaSoundGroup(std::span<const std::uint8_t, rawGroupSize> group) {
+  const auto* bytes = group.data();
+  return std::equal(bytes, bytes + 4, bytes + 4) && std::equal(bytes + 8, bytes + 12, bytes + 12);
+}
+
 RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector) {
   RawGroup raw;
   // The selected units' parameters go to the odd positions of each run of four; the run is

@@ -39,6 +39,10 @@ inline std::size_t sampleByteOf(std::size_t sample, std::size_t unit) {
   return 4 * sample + unit / 2;
 }
 
+// Whether a raw group has the layout of an XA sound group: each run of four parameter bytes
+// written twice. Every group lvlsnd writes has it; few other bytes do.
+bool isXaSoundGroup(std::span<const std::uint8_t, rawGroupSize> group);
+
 // Keeps the units the selector picks (0: the even units, any other value: the odd units),
 // places them in the odd unit positions and zeroes the even ones.
 RawGroup convertGroup(const StoredGroup& stored, std::uint8_t unitSelector);

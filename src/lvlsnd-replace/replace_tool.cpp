@@ -94,7 +94,7 @@ std::string findEntry(Replacement& replacement) {
 
 // Reads the WAV file's sound, at most as long as the entry. Returns why it cannot, or "".
 std::string readSound(const Replacement& replacement, WavSound& sound) {
-  std::FILE* wav = openFile(replacement.wavPath, "rb");
+  std::FILE* wav = openInput(replacement.wavPath);
   // The reader walks the file by offset, from its size: only a regular file has one.
   if (wav == nullptr || fileSize(wav) < 0) {
     if (wav != nullptr) {
@@ -217,7 +217,7 @@ Transfer writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup
 // was, or already complete.
 bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
                     const std::string& path, FileLock* targetLock, Console console) {
-  auto update = beginUpdate(path);
+  auto update = beginUpdate(path, UpdateKind::userData);
   if (update.file == nullptr) {
     complain(console, path, "Cannot create");
     return false;

@@ -195,31 +195,31 @@ audio { width: 15rem; max-width: 100%; }
 
 } // namespace
 
-std::string effectPage(const std::vector<EffectSummary>& effects, const std::string& pagePath,
-                       std::uint32_t rate) {
-  auto pageFolder = absoluteFolderOf(pagePath);
+std::string pageStart(const std::string& firstEffectPath, std::uint32_t rate) {
   std::string folder;
-  if (!effects.empty()) {
+  if (!firstEffectPath.empty()) {
     // The folder's own name, or the whole folder where it has none (a drive's root).
-    folder = absoluteFolderOf(effects.front().effectPath);
+    folder = absoluteFolderOf(firstEffectPath);
     auto name = lastNameOf(folder);
     folder = name.empty() ? folder : name;
   }
   auto title = escapedHtml("Sound effects in " + folder);
-  std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                     "<title>" +
-                     title + "</title>\n<style>\n" + styleSheet +
-                     "\n</style>\n</head>\n<body>\n<h1>" + title + "</h1>\n<p>" +
-                     std::to_string(effects.size()) + " effect files, played at " +
-                     std::to_string(rate) +
-                     " Hz. Every waveform has the same scale, full scale at its edges; red "
-                     "marks samples at the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect "
-                     "file</th><th>Entry</th><th>Groups</th><th>Seconds</th><th>Peak "
-                     "dBFS</th><th>At limits</th><th>Waveform</th><th>Listen</th></tr></thead>\n"
-                     "<tbody>\n";
-  for (const auto& effect : effects) {
-    page += row(effect, pageFolder, rate);
-  }
-  return page + "</tbody>\n</table>\n</body>\n</html>\n";
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<title>" +
+         title + "</title>\n<style>\n" + styleSheet + "\n</style>\n</head>\n<body>\n<h1>" + title +
+         "</h1>\n<p>Played at " + std::to_string(rate) +
+         " Hz. Every waveform has the same scale, full scale at its edges; red marks samples at "
+         "the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect file</th><th>Entry</th>"
+         "<th>Groups</th><th>Seconds</th><th>Peak dBFS</th><th>At limits</th><th>Waveform</th>"
+         "<th>Listen</th></tr></thead>\n<tbody>\n";
+}
+
+std::string pageRow(const EffectSummary& summary, const std::string& pagePath, std::uint32_t rate) {
+  return row(summary, absoluteFolderOf(pagePath), rate);
+}
+
+std::string pageEnd(std::size_t effectCount) {
+  return "</tbody>\n</table>\n<p>" + std::to_string(effectCount) +
+         " effect files.</p>\n</body>\n</html>\n";
 }

@@ -30,7 +30,11 @@ EffectSummary startSummary(const std::string& effectPath, const std::string& wav
 // Takes the effect's next decoded samples into its summary.
 void summarize(EffectSummary& summary, std::span<const std::int16_t> samples);
 
-// The whole page, standing alone (no script, no style sheet or URL from elsewhere), for the
-// path it is written to: the players' sources are relative to its folder.
-std::string effectPage(const std::vector<EffectSummary>& effects, const std::string& pagePath,
-                       std::uint32_t rate);
+// The page is written as the files are converted, so that its memory stays flat however many
+// there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, named
+// from the folder of the first effect file converted ("" when there is none):
+std::string pageStart(const std::string& firstEffectPath, std::uint32_t rate);
+// One effect's row, for the page at `pagePath`: the player's source is relative to its folder.
+std::string pageRow(const EffectSummary& summary, const std::string& pagePath, std::uint32_t rate);
+// The end of the page, after the rows of `effectCount` effect files.
+std::string pageEnd(std::size_t effectCount);

@@ -23,11 +23,12 @@ std::string wavNameFor(const std::string& effectPath) {
 namespace {
 
 constexpr const char* usageText =
-    "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] FILE...\n"
+    "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] [--force] FILE...\n"
     "Function: Converts lvlsnd effect files to WAV files\n"
     "Each effect file FILE.raw is written to FILE.wav beside it\n"
     "  --rate HZ   sample rate written into the WAV files, 1000 to 192000 (default 37800)\n"
     "  --page PAGE.html  also write a page that shows and plays every file converted\n"
+    "  -f, --force replace a WAV file even when it holds other samples (an edit)\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n";
 
@@ -38,91 +39,204 @@ struct ConversionBuffers {
   std::vector<RawGroup> groups = std::vector<RawGroup>(groupsPerChunk);
   std::vector<std::int16_t> samples =
       std::vector<std::int16_t>(groupsPerChunk * samplesPerEffectGroup);
+  std::vector<std::int16_t> existingSamples =
+      std::vector<std::int16_t>(groupsPerChunk * samplesPerEffectGroup);
   std::vector<std::uint8_t> wavBytes = std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
 };
 
-// Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`, and
-// into `summary` when there is one.
-Transfer decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCount,
-                      std::uint32_t rate, ConversionBuffers& buffers, EffectSummary* summary) {
+// A WAV file already under the name being written: its samples are compared with the effect's,
+// so that an edit is not replaced unasked.
+struct ExistingWav {
+  std::FILE* file = nullptr; // null when there is none to compare with
+  ByteSource source;
+  WavLayout layout;
+  bool sameSamples = true; // so far
+};
+
+// Opens the WAV file at `path` for the comparison, when it exists.
+ExistingWav openExistingWav(const std::string& path, std::uint64_t groupCount) {
+  ExistingWav existing;
+  if (kindOfName(path.c_str(), true) != NameKind::regularFile) {
+    return existing;
+  }
+  existing.file = openInput(path.c_str());
+  existing.sameSamples = existing.file != nullptr;
+  if (existing.file != nullptr) {
+    existing.source = fileSource(existing.file);
+    existing.sameSamples = readWavLayout(existing.source, existing.layout).empty() &&
+                           existing.layout.frames == groupCount * samplesPerEffectGroup;
+  }
+  return existing;
+}
+
+// Whether the existing WAV file holds `samples` from frame `first` on; anything it cannot show
+// counts as other samples.
+bool holdsSamples(ExistingWav& existing, std::uint64_t first, std::span<const std::int16_t> samples,
+                  std::span<std::int16_t> buffer) {
+  auto held = buffer.first(samples.size());
+  return readWavFrames(existing.source, existing.layout, first, held).empty() &&
+         std::equal(held.begin(), held.end(), samples.begin());
+}
+
+// How a conversion ended: its transfer, and the first group (from 1) that is no XA sound group.
+struct Decoding {
+  Transfer transfer = Transfer::done;
+  std::uint64_t strangeGroup = 0;
+};
+
+// Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`, into
+// `summary` when there is one, and compares them with `existing` while it holds the same.
+Decoding decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCount,
+                      std::uint32_t rate, ConversionBuffers& buffers, EffectSummary* summary,
+                      ExistingWav& existing) {
   auto header = monoWavHeader(rate, static_cast<std::uint32_t>(groupCount * wavBytesPerGroup));
   if (std::fwrite(header.data(), 1, header.size(), output) != header.size()) {
-    return Transfer::writeFailed;
+    return {Transfer::writeFailed};
   }
   PredictorState state;
-  for (auto remaining = groupCount; remaining > 0;) {
-    auto count = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, groupsPerChunk));
+  for (std::uint64_t done = 0; done < groupCount;) {
+    auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(groupCount - done, groupsPerChunk));
     if (std::fread(buffers.groups.data(), rawGroupSize, count, input) != count) {
-      return Transfer::readFailed;
+      return {Transfer::readFailed};
     }
     for (std::size_t k = 0; k < count; ++k) {
+      if (!isXaSoundGroup(buffers.groups[k])) {
+        return {Transfer::done, done + k + 1};
+      }
       auto samples = std::span(buffers.samples).subspan(k * samplesPerEffectGroup);
       decodeEffectGroup(buffers.groups[k], state, samples.first<samplesPerEffectGroup>());
     }
-    for (std::size_t n = 0; n < count * samplesPerEffectGroup; ++n) {
-      putU16le(buffers.wavBytes.data() + 2 * n, static_cast<std::uint16_t>(buffers.samples[n]));
+    auto decoded = std::span(buffers.samples).first(count * samplesPerEffectGroup);
+    for (std::size_t n = 0; n < decoded.size(); ++n) {
+      putU16le(buffers.wavBytes.data() + 2 * n, static_cast<std::uint16_t>(decoded[n]));
     }
     if (summary != nullptr) {
-      summarize(*summary, std::span(buffers.samples).first(count * samplesPerEffectGroup));
+      summarize(*summary, decoded);
+    }
+    if (existing.file != nullptr && existing.sameSamples) {
+      existing.sameSamples =
+          holdsSamples(existing, done * samplesPerEffectGroup, decoded, buffers.existingSamples);
     }
     if (std::fwrite(buffers.wavBytes.data(), wavBytesPerGroup, count, output) != count) {
-      return Transfer::writeFailed;
+      return {Transfer::writeFailed};
     }
-    remaining -= count;
+    done += count;
   }
-  return Transfer::done;
+  return {};
 }
 
-// What one run converts: the rate, and the summaries of the files converted when a page
-// shows them.
+// The page of the files converted, written as they are: its update, and how many rows it has.
+struct Page {
+  const char* path = nullptr; // null: no page was asked for
+  FileUpdate update;
+  std::size_t rows = 0;
+  bool started = false;
+  bool written = true; // every write so far
+};
+
+void writeToPage(Page& page, const std::string& text) {
+  page.written =
+      page.written && std::fwrite(text.data(), 1, text.size(), page.update.file) == text.size();
+}
+
+// What one run converts: the rate, whether edits may be replaced, and the page.
 struct Conversion {
   std::uint32_t rate = defaultEffectRate;
-  const char* pagePath = nullptr;
-  std::vector<EffectSummary> summaries;
+  bool force = false;
+  Page page;
   ConversionBuffers buffers;
 };
 
-// Writes the WAV file for the open effect file. Returns false after a complaint.
+// The refusal of a finished decoding that must not become the WAV file; "" when it may.
+std::string refusalOf(const Decoding& decoding, const ExistingWav& existing, bool force) {
+  if (decoding.strangeGroup != 0) {
+    return "Not an effect file (group " + std::to_string(decoding.strangeGroup) +
+           " is not an XA sound group); lvlsnd extracts effect files from a level file";
+  }
+  if (!existing.sameSamples && !force) {
+    return "Exists and holds other samples (an edit?); give --force to replace it";
+  }
+  return "";
+}
+
+// Writes the WAV file for the open effect file through a file update, so that it is absent, as
+// it was, or complete. Returns false after a complaint.
 bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCount,
                   Conversion& conversion, Console console) {
   auto outputPath = wavNameFor(inputPath);
-  // Never created over the effect file itself, whatever link leads there.
-  std::FILE* output = createOutput(outputPath, identityOf(input), console);
-  if (output == nullptr) {
+  // Never written over the effect file itself, whatever link leads there.
+  if (sameFile(identityOf(outputPath.c_str()), identityOf(input))) {
+    complain(console, outputPath, "Cannot create");
     return false;
   }
+  auto update = beginUpdate(outputPath, UpdateKind::remakeable);
+  if (update.file == nullptr) {
+    complain(console, outputPath, "Cannot create");
+    return false;
+  }
+  std::setvbuf(update.file, nullptr, _IONBF, 0);
   std::fprintf(console.out, "Converting %s to %s (%" PRIu64 " groups)...\n", inputPath,
                outputPath.c_str(), groupCount);
+  auto& page = conversion.page;
   EffectSummary summary;
-  if (conversion.pagePath != nullptr) {
+  if (page.update.file != nullptr) {
     summary = startSummary(inputPath, outputPath, groupCount, groupCount * samplesPerEffectGroup);
   }
-  auto transfer = decodeGroups(input, output, groupCount, conversion.rate, conversion.buffers,
-                               conversion.pagePath != nullptr ? &summary : nullptr);
-  transfer = finishOutput(output, outputPath, transfer, inputPath, console);
-  if (transfer == Transfer::done && conversion.pagePath != nullptr) {
-    conversion.summaries.push_back(std::move(summary));
+  auto existing = openExistingWav(outputPath, groupCount);
+  auto decoding = decodeGroups(input, update.file, groupCount, conversion.rate, conversion.buffers,
+                               page.update.file != nullptr ? &summary : nullptr, existing);
+  if (existing.file != nullptr) {
+    std::fclose(existing.file);
   }
-  return transfer == Transfer::done;
+  auto refusal = refusalOf(decoding, existing, conversion.force);
+  if (decoding.transfer != Transfer::done || !refusal.empty()) {
+    abandonUpdate(update);
+    if (decoding.transfer != Transfer::done) {
+      complainOfTransfer(console, decoding.transfer, inputPath, outputPath);
+    } else {
+      complain(console, decoding.strangeGroup != 0 ? inputPath : outputPath, refusal);
+    }
+    return false;
+  }
+  if (!commitUpdate(update, nullptr)) {
+    complain(console, outputPath, "Cannot write");
+    return false;
+  }
+  if (page.update.file != nullptr) {
+    if (!page.started) {
+      writeToPage(page, pageStart(inputPath, conversion.rate));
+      page.started = true;
+    }
+    writeToPage(page, pageRow(summary, page.path, conversion.rate));
+    ++page.rows;
+  }
+  return true;
 }
 
-// Why the open file cannot be converted as an effect file, judged by its first bytes; null
-// when it can. Effect files start with the even units' parameter bytes, four zeros; a WAV
-// file given by mistake would decode to full-scale noise. The file is left at its start.
+// Why the open file cannot be converted as an effect file, judged by its first group; null when
+// it can. A WAV file or a level file given by mistake would decode to noise. The file is left
+// at its start.
 const char* problemOfStart(std::FILE* input) {
-  std::uint8_t start[12] = {};
-  auto got = std::fread(start, 1, sizeof start, input);
+  RawGroup start{};
+  auto got = std::fread(start.data(), 1, start.size(), input);
   if (std::ferror(input) != 0 || !seekFile(input, 0)) {
     return "Cannot read";
   }
-  bool wav = got == sizeof start && std::memcmp(start, "RIFF", 4) == 0 &&
-             std::memcmp(start + 8, "WAVE", 4) == 0;
-  return wav ? "A WAV file, not an effect file" : nullptr;
+  if (got >= 12 && std::memcmp(start.data(), "RIFF", 4) == 0 &&
+      std::memcmp(start.data() + 8, "WAVE", 4) == 0) {
+    return "A WAV file, not an effect file";
+  }
+  if (got == start.size() && !isXaSoundGroup(start)) {
+    return "Not an effect file (group 1 is not an XA sound group); lvlsnd extracts effect files "
+           "from a level file";
+  }
+  return nullptr;
 }
 
 // Converts one effect file into a WAV file beside it. Returns false after a complaint.
 bool convertEffectFile(const char* path, Conversion& conversion, Console console) {
-  std::FILE* input = openFile(path, "rb");
+  std::FILE* input = openInput(path);
   if (input != nullptr) {
     std::setvbuf(input, nullptr, _IONBF, 0);
   }
@@ -145,45 +259,85 @@ bool convertEffectFile(const char* path, Conversion& conversion, Console console
   }
   auto leftOver = static_cast<std::uint64_t>(size) % rawGroupSize;
   if (converted && leftOver != 0) {
-    std::fprintf(console.err, "%s: Left out %" PRIu64 " bytes after the last whole group\n", path,
-                 leftOver);
+    complain(console, path,
+             "Left out " + std::to_string(leftOver) + " bytes after the last whole group");
     return false;
   }
   return converted;
 }
 
-// Writes the page of the files converted. Returns false after a complaint.
-bool writePage(const Conversion& conversion, Console console) {
-  auto page = effectPage(conversion.summaries, conversion.pagePath, conversion.rate);
-  std::FILE* file = createOutput(conversion.pagePath, FileIdentity{}, console);
-  if (file == nullptr) {
+// Whether `path` can be the page: a name ending in .html or .htm, in any case, that leads to
+// none of the run's effect files or WAV files.
+bool isPageName(const std::string& path, const std::vector<const char*>& effects) {
+  auto lower = path;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  if (!lower.ends_with(".html") && !lower.ends_with(".htm")) {
     return false;
   }
-  // The page comes from memory, so only its write can fail.
-  bool written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
-  auto transfer = written ? Transfer::done : Transfer::writeFailed;
-  return finishOutput(file, conversion.pagePath, transfer, "", console) == Transfer::done;
+  auto page = identityOf(path.c_str());
+  return std::none_of(effects.begin(), effects.end(), [&](const char* effect) {
+    return sameFile(page, identityOf(effect)) ||
+           sameFile(page, identityOf(wavNameFor(effect).c_str()));
+  });
+}
+
+// Begins the page; a page that cannot be begun is complained of, and the files are still
+// converted.
+void beginPage(Page& page, Console console) {
+  page.update = beginUpdate(page.path, UpdateKind::remakeable);
+  if (page.update.file == nullptr) {
+    complain(console, page.path, "Cannot create");
+  }
+}
+
+// Finishes the page of the files converted. Returns false after a complaint.
+bool finishPage(Page& page, std::uint32_t rate, Console console) {
+  if (page.update.file == nullptr) {
+    return false;
+  }
+  if (!page.started) {
+    writeToPage(page, pageStart("", rate));
+  }
+  writeToPage(page, pageEnd(page.rows));
+  if (!page.written) {
+    abandonUpdate(page.update);
+  }
+  if (!page.written || !commitUpdate(page.update, nullptr)) {
+    complain(console, page.path, "Cannot write");
+    return false;
+  }
+  return true;
 }
 
 } // namespace
 
 int runWavTool(int argc, const char* const* argv, Console console) {
-  auto line = readCommandLine(argc, argv, {"--rate", "--page"});
+  auto line = readCommandLine(argc, argv, {"--rate", "--page"}, {"-f", "--force"});
   Conversion conversion;
   readRateOption(line, line.values[0], conversion.rate);
-  conversion.pagePath = line.values[1];
+  conversion.page.path = line.values[1];
+  conversion.force = line.flags[0] || line.flags[1];
   if (line.operands.empty()) {
     noteOperandProblem(line, "no effect file given");
   }
   if (auto status = answerCommandLine(line, "lvlsnd-wav", usageText, console)) {
     return *status;
   }
+  auto& page = conversion.page;
+  if (page.path != nullptr && !isPageName(page.path, line.operands)) {
+    complain(console, page.path, "Not a page name; give a name ending in .html");
+    return exitUsage;
+  }
+  if (page.path != nullptr) {
+    beginPage(page, console);
+  }
   bool allConverted = true;
   for (const char* file : line.operands) {
     allConverted = convertEffectFile(file, conversion, console) && allConverted;
   }
-  if (conversion.pagePath != nullptr) {
-    allConverted = writePage(conversion, console) && allConverted;
+  if (page.path != nullptr) {
+    allConverted = finishPage(page, conversion.rate, console) && allConverted;
   }
   return allConverted ? exitDone : exitComplaint;
 }

@@ -20,9 +20,10 @@ bool seekFile(std::FILE* file, std::int64_t offset);
 // The size of an open regular file; -1 when it has none (a pipe, say).
 std::int64_t fileSize(std::FILE* file);
 
-// Whether an open file can be read at any offset: a regular file or a block device, not a
-// directory, pipe or other stream.
-bool readableByOffset(std::FILE* file);
+// Opens an input that can be read at any offset: a regular file or a block device. Null for
+// anything else (a directory, FIFO, socket or terminal) and for what cannot be opened, at once:
+// a FIFO with no writer is never waited for.
+std::FILE* openInput(const char* path);
 
 // Which file a name or an open stream leads to, whatever the link: device and inode on POSIX
 // systems, volume serial number and file index on Windows.
@@ -84,23 +85,35 @@ void releaseLock(FileLock& lock);
 // half-written. Its bytes go to an exclusive temporary file beside the target, ".lvlsnd-XXXXXX"
 // (never written through an existing name or a planted link), which Ctrl+C, SIGTERM, closing
 // the console or the end of the program removes until it is renamed over the target.
+//
+// How much an update guards against a power cut. The user's data (a level file, its backup) is
+// forced to the disk before the rename and the folder after it, so that a power cut leaves the
+// old file or the new one, never an empty one. A file that can always be made again (a WAV file,
+// a page) is not, so that writing it costs what copying does; it gets the permissions an
+// ordinary new file gets (0666 less the umask), where the user's data copies its own.
+enum class UpdateKind { userData, remakeable };
 struct FileUpdate {
   std::string target;        // where the file goes: the file a symbolic link leads to
   std::string temporary;     // the temporary file's name
   std::FILE* file = nullptr; // open for writing; null when the update could not begin
+  UpdateKind kind = UpdateKind::userData;
 };
 // Begins writing the file `path` leads to. The update's file is null when the temporary file
-// cannot be created.
-FileUpdate beginUpdate(const std::string& path);
-// Flushes the temporary file to the disk, closes it and renames it over the target, then
-// flushes the folder, so that a power cut leaves the old file or the new one, never an empty
-// one. `targetLock`, when not null, guards the target; Windows renames nothing over an open
+// cannot be created, or when the target exists and is not a regular file (a folder, a device):
+// nothing is ever renamed over such a thing.
+FileUpdate beginUpdate(const std::string& path, UpdateKind kind);
+// Closes the temporary file and renames it over the target, flushed as its kind asks.
+// `targetLock`, when not null, guards the target; Windows renames nothing over an open
 // file, so there it is released just before the rename (elsewhere it is held through it, so no
 // second run reads the old file in between). Returns false when any step failed; the temporary
 // file is then removed, and the target is as it was unless only the folder's flush failed.
 bool commitUpdate(FileUpdate& update, FileLock* targetLock);
 // Closes and removes the temporary file; the target stays as it was.
 void abandonUpdate(FileUpdate& update);
+
+// What every program does first: a write past the file-size limit (ulimit -f) fails as a write,
+// reported and cleaned up, instead of ending the program (SIGXFSZ is ignored).
+void startProgram();
 
 // Standard output is flushed and closed when a program ends; when that shows that some of it
 // was never written (a full disk, a closed pipe), the program says so and ends with status 1,

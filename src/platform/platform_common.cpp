@@ -76,17 +76,25 @@ void removeTemporaryFiles() {
   }
 }
 
-FileUpdate beginUpdate(const std::string& path) {
+FileUpdate beginUpdate(const std::string& path, UpdateKind kind) {
   static const bool removedAtExit = std::atexit(removeTemporaryFiles) == 0;
   (void)removedAtExit;
   FileUpdate update;
+  update.kind = kind;
   update.target = linkTarget(path.c_str());
+  if (kindOfName(update.target.c_str(), true) == NameKind::other) {
+    return update;
+  }
+  // Held from before the file exists until it is listed, so that no interrupt leaves it behind.
   holdInterrupts();
   update.file = createExclusiveFile(folderOf(update.target), update.temporary);
   if (update.file != nullptr) {
     temporaryFiles.push_back(update.temporary);
   }
   releaseInterrupts();
+  if (update.file != nullptr && kind == UpdateKind::remakeable) {
+    giveOrdinaryPermissions(update.file);
+  }
   return update;
 }
 
@@ -102,7 +110,8 @@ void abandonUpdate(FileUpdate& update) {
 }
 
 bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
-  bool written = flushToDisk(update.file);
+  bool userData = update.kind == UpdateKind::userData;
+  bool written = userData ? flushToDisk(update.file) : std::fflush(update.file) == 0;
   written = std::fclose(update.file) == 0 && written;
   update.file = nullptr;
   if (!written) {
@@ -119,7 +128,7 @@ bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
   }
   forgetTemporaryFile(update.temporary);
   releaseInterrupts();
-  return renamed && flushFolder(folderOf(update.target));
+  return renamed && (!userData || flushFolder(folderOf(update.target)));
 }
 
 int closeStandardOutput(const char* program, int status) {

@@ -32,9 +32,23 @@ std::int64_t fileSize(std::FILE* file) {
   return status.st_size;
 }
 
-bool readableByOffset(std::FILE* file) {
+std::FILE* openInput(const char* path) {
+  // Not blocking, so that a FIFO is refused at once instead of waiting for a writer; a regular
+  // file or block device then reads as usual.
+  int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return nullptr;
+  }
   struct stat status {};
-  return fstat(fileno(file), &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
+  std::FILE* file = nullptr;
+  if (fstat(descriptor, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)) &&
+      fcntl(descriptor, F_SETFL, 0) == 0) {
+    file = fdopen(descriptor, "rb");
+  }
+  if (file == nullptr) {
+    close(descriptor);
+  }
+  return file;
 }
 
 namespace {
@@ -142,6 +156,15 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
   return file;
 }
 
+void giveOrdinaryPermissions(std::FILE* file) {
+  static const mode_t mask = [] {
+    mode_t current = umask(0);
+    umask(current);
+    return current;
+  }();
+  fchmod(fileno(file), 0666 & ~mask);
+}
+
 bool renameOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
@@ -161,9 +184,9 @@ bool flushFolder(const std::string& folder) {
 
 namespace {
 
-// Ctrl+C, SIGTERM or a closed terminal: the temporary files go, then the signal ends the
-// program as it would have.
-constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// Ctrl+C, SIGTERM, SIGQUIT or a closed terminal: the temporary files go, then the signal ends
+// the program as it would have.
+constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 extern "C" void removeTemporaryFilesAndStop(int signalNumber) {
   removeTemporaryFiles();
@@ -185,9 +208,13 @@ sigset_t maskBeforeHolding;
 } // namespace
 
 void holdInterrupts() {
+  // A signal ignored when the program started (nohup, a background job) stays ignored.
   static const bool handlersSet = [] {
     for (int signalNumber : interrupts) {
-      std::signal(signalNumber, removeTemporaryFilesAndStop);
+      struct sigaction current {};
+      if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+        std::signal(signalNumber, removeTemporaryFilesAndStop);
+      }
     }
     return true;
   }();
@@ -198,4 +225,8 @@ void holdInterrupts() {
 
 void releaseInterrupts() {
   sigprocmask(SIG_SETMASK, &maskBeforeHolding, nullptr);
+}
+
+void startProgram() {
+  std::signal(SIGXFSZ, SIG_IGN);
 }

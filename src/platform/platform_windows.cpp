@@ -69,9 +69,14 @@ std::int64_t fileSize(std::FILE* file) {
   return status.st_size;
 }
 
-bool readableByOffset(std::FILE* file) {
-  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  return GetFileType(handle) == FILE_TYPE_DISK;
+std::FILE* openInput(const char* path) {
+  std::FILE* file = openFile(path, "rb");
+  if (file != nullptr &&
+      GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
+    std::fclose(file);
+    file = nullptr;
+  }
+  return file;
 }
 
 FileIdentity identityOf(std::FILE* file) {
@@ -196,8 +201,9 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
     for (int k = 0; k < 6; ++k) {
       path += letters[random() % (sizeof letters - 1)];
     }
-    HANDLE handle = CreateFileW(wideOf(path.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deletion alone, so that the console handler can remove it while it is open.
+    HANDLE handle = CreateFileW(wideOf(path.c_str()).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
         continue;
@@ -213,6 +219,10 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
     return file;
   }
   return nullptr;
+}
+
+void giveOrdinaryPermissions(std::FILE*) {
+  // A new Windows file is writable, as an ordinary create makes it.
 }
 
 bool renameOver(const std::string& from, const std::string& to) {
@@ -287,4 +297,8 @@ int endUtf8Console(const char* program, int status) {
   status = closeStandardOutput(program, status);
   restoreCodePage();
   return status;
+}
+
+void startProgram() {
+  // Windows has no file-size signal.
 }

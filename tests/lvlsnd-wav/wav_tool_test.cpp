@@ -21,8 +21,12 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   Bytes three = randomRawGroups(3, 1);
   Bytes twoAndSome = randomRawGroups(2, 2);
   twoAndSome.resize(twoAndSome.size() + 5, 0x11);
+  Bytes strangeThird = randomRawGroups(3, 4);
+  strangeThird[2 * rawGroupSize + 13] ^= 1; // its spare parameter copy differs
+  const Bytes edit(9999, 0x55);
   put("Effect7_12.RAW", three);
-  put("Effect7_12.wav", Bytes(9999, 0x55)); // replaced
+  put("edited.raw", three);
+  put("edited.wav", edit); // kept: not the effect's samples
   put("sound.bin", twoAndSome);
   put("empty.raw", {});
   put("é音.raw", three);
@@ -34,28 +38,39 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   fs::create_hard_link(scratch.work / "self.raw", scratch.work / "self.wav");
   put("full.raw", three);
   fs::create_symlink("/dev/full", scratch.work / "full.wav");
+  put("level3.dat", sampleLevelFile());
+  put("strange.raw", strangeThird);
 
-  auto run =
-      runTool(scratch, "lvlsnd-wav",
-              {"--rate", "18900", "Effect7_12.RAW", "sound.bin", "empty.raw", "missing.raw",
-               "folder.raw", "blocked.raw", "self.raw", "full.raw", "é音.raw", "--", "-dash.raw"});
+  auto run = runTool(scratch, "lvlsnd-wav",
+                     {"--rate", "18900", "Effect7_12.RAW", "edited.raw", "sound.bin", "empty.raw",
+                      "missing.raw", "folder.raw", "blocked.raw", "self.raw", "full.raw",
+                      "level3.dat", "strange.raw", "é音.raw", "--", "-dash.raw"});
 
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Converting Effect7_12.RAW to Effect7_12.wav (3 groups)...\n"
+                     "Converting edited.raw to edited.wav (3 groups)...\n"
                      "Converting sound.bin to sound.bin.wav (2 groups)...\n"
                      "Converting empty.raw to empty.wav (0 groups)...\n"
-                     "Converting full.raw to full.wav (3 groups)...\n"
+                     "Converting strange.raw to strange.wav (3 groups)...\n"
                      "Converting é音.raw to é音.wav (3 groups)...\n"
                      "Converting -dash.raw to -dash.wav (3 groups)...\n");
-  EXPECT_EQ(run.err, "sound.bin: Left out 5 bytes after the last whole group\n"
+  const std::string notEffect = " is not an XA sound group); lvlsnd extracts effect files from "
+                                "a level file\n";
+  EXPECT_EQ(run.err, "edited.wav: Exists and holds other samples (an edit?); give --force to "
+                     "replace it\n"
+                     "sound.bin: Left out 5 bytes after the last whole group\n"
                      "missing.raw: Cannot open\n"
                      "folder.raw: Cannot open\n"
                      "blocked.wav: Cannot create\n"
                      "self.wav: Cannot create\n"
-                     "full.wav: Cannot write\n");
+                     "full.wav: Cannot create\n"
+                     "level3.dat: Not an effect file (group 1" +
+                         notEffect + "strange.raw: Not an effect file (group 3" + notEffect);
   EXPECT_EQ(run.files["self.raw"], three) << "an input is never overwritten";
-  if (!run.windowsBuild) { // Wine cannot delete a name that leads to a device
-    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.work / "full.wav")));
+  EXPECT_EQ(run.files["edited.wav"], edit) << "an edit is never replaced unasked";
+  EXPECT_TRUE(fs::is_symlink(scratch.work / "full.wav")) << "nothing is renamed over a device";
+  for (const auto* refused : {"level3.dat.wav", "strange.wav"}) {
+    EXPECT_EQ(run.files.count(refused), 0u) << refused;
   }
   // The canonical header: RIFF, WAVE, fmt (PCM, mono, 18900 Hz, 37800 bytes/s, 2, 16 bits),
   // data; then 112 samples a group.
@@ -76,17 +91,38 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
     }
   }
   EXPECT_EQ(run.files["Effect7_12.wav"], run.files["é音.wav"]);
+  if (!run.windowsBuild) {
+    EXPECT_EQ(fs::status(scratch.work / "Effect7_12.wav").permissions() & fs::perms::owner_all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "a WAV file gets the permissions of an ordinary new file";
+  }
+
+  // Again: the same samples at another rate are replaced without a word, and --force replaces
+  // the edit.
+  auto again = runTool(scratch, "lvlsnd-wav", {"Effect7_12.RAW", "--force", "edited.raw"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.err, "");
+  EXPECT_EQ(slice(again.files["Effect7_12.wav"], 44, 3 * 224),
+            slice(run.files["é音.wav"], 44, 3 * 224));
+  EXPECT_EQ(again.files["Effect7_12.wav"][24], 0xA8) << "37800 Hz now";
+  EXPECT_EQ(again.files["edited.wav"], again.files["Effect7_12.wav"]);
+  auto entries = fs::directory_iterator(scratch.work);
+  EXPECT_TRUE(std::none_of(fs::begin(entries), fs::end(entries), [](const auto& entry) {
+    return entry.path().filename().string().starts_with(".lvlsnd-");
+  })) << "no temporary file is left";
 }
 
 TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
   writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(1, 3));
-  const std::string usage = "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] FILE...\n"
+  const std::string usage = "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] [--force] FILE...\n"
                             "Function: Converts lvlsnd effect files to WAV files\n"
                             "Each effect file FILE.raw is written to FILE.wav beside it\n"
                             "  --rate HZ   sample rate written into the WAV files, 1000 to 192000 "
                             "(default 37800)\n"
                             "  --page PAGE.html  also write a page that shows and plays every "
                             "file converted\n"
+                            "  -f, --force replace a WAV file even when it holds other samples "
+                            "(an edit)\n"
                             "  -h, --help  print this text\n"
                             "  --version   print the version\n";
   const std::string badRate = "the rate must be an integer from 1000 to 192000, not ";

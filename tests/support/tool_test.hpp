@@ -86,8 +86,12 @@ inline Bytes randomRawGroups(std::size_t count, std::uint32_t seed) {
       auto parameter = groups[at + rawUnitParameters + unit];
       parameter = static_cast<std::uint8_t>((parameter & 0x30) | (parameter & 0x0F) % 13);
       groups[at + rawUnitParameters + unit] = parameter;
-      groups[at + (unit < 4 ? unit : unit + 8)] = parameter; // the spare copy
     }
+    // Each run of four parameter bytes twice, as in every XA sound group.
+    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at + 4), 4,
+                groups.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at + 8), 4,
+                groups.begin() + static_cast<std::ptrdiff_t>(at + 12));
   }
   return groups;
 }
