@@ -275,7 +275,10 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
     fs::create_symlink("nowhere", scratch.root / "baklink.dat.bak");
     fs::create_symlink("level3.dat", scratch.root / "link.dat");
     mkfifo((scratch.root / "fifo").c_str(), 0644);
+    fs::create_symlink("level3.dat", scratch.root / "level.html");
   }
+  // A page name that leads to the WAV file of an input (../a.raw gives ../a.wav).
+  fs::create_hard_link(scratch.root / "a.wav", scratch.root / "a.HTM");
   const std::string usage = "Usage: lvlsnd-replace [-o OUT] [--rate HZ] LEVEL INDEX SOUND.wav\n"
                             "Function: Replaces an Orrelin sound effect in level data with the "
                             "sound of a WAV file\n"
@@ -336,6 +339,32 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        bakLink + ".bak: Not a regular file; the original would not be kept\n",
        true},
       {{"../a.wav"}, 1, "../a.wav: A WAV file, not an effect file\n", false, "lvlsnd-wav"},
+      {{"../level3.dat"},
+       1,
+       "../level3.dat: Not an effect file (group 1 is not an XA sound group); lvlsnd extracts "
+       "effect files from a level file\n",
+       false,
+       "lvlsnd-wav"},
+      {{"--page", "../level3.dat", "../a.raw"},
+       2,
+       "../level3.dat: Not a page name; give a name ending in .html\n",
+       false,
+       "lvlsnd-wav"},
+      {{"--page", "../level.html", "../level3.dat"},
+       2,
+       "../level.html: Not a page name; give a name ending in .html\n",
+       true,
+       "lvlsnd-wav"},
+      {{"--page=../a.HTM", "../a.raw"},
+       2,
+       "../a.HTM: Not a page name; give a name ending in .html\n",
+       false,
+       "lvlsnd-wav"},
+      // A FIFO with no writer is refused at once, by each program, wherever it is given.
+      {{"../fifo"}, 1, "../fifo: Cannot open\n", true, "lvlsnd"},
+      {{"../fifo"}, 1, "../fifo: Cannot open\n", true, "lvlsnd-wav"},
+      {{"../fifo", "1", "../a.wav"}, 1, "../fifo: Cannot open\n", true},
+      {{path, "1", "../fifo"}, 1, "../fifo: Cannot open\n", true},
       {{path, "one", "../a.wav"}, 1, path + ": one is not an entry index\n"},
       {{path, "-1", "../a.wav"}, 2, "lvlsnd-replace: unknown option '-1'\n" + usage},
       {{path, "--", "-1", "../a.wav"}, 1, path + ": -1 is not an entry index\n"},

@@ -112,6 +112,31 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   })) << "no temporary file is left";
 }
 
+TEST_F(WavToolTest, AConversionStoppedByCtrlCLeavesNoPartialWavAndNoTemporaryFile) {
+  if (runningWindowsBuild() || std::system("strace -V >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs strace and a native build";
+  }
+  // Three chunks of groups; a clean run's WAV file is the only complete one.
+  writeFile((scratch.work / "long.raw").string().c_str(), randomRawGroups(2500, 6));
+  auto complete = runTool(scratch, "lvlsnd-wav", {"long.raw"}).files["long.wav"];
+  // SIGINT as the temporary file is created, as the header and as a later chunk are written,
+  // and as it is renamed into place.
+  for (std::string moment : {"openat:when=3", "write:when=1", "write:when=3", "rename:when=1"}) {
+    fs::remove(scratch.work / "long.wav");
+    auto command = "cd '" + scratch.work.string() +
+                   "' && ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e inject=" +
+                   moment.replace(moment.find(':'), 1, ":signal=SIGINT:") + " '" +
+                   toolPath("lvlsnd-wav") + "' long.raw >/dev/null 2>&1";
+    std::system(command.c_str());
+    for (const auto& entry : fs::directory_iterator(scratch.work)) {
+      auto name = entry.path().filename().string();
+      EXPECT_TRUE(name == "long.raw" ||
+                  (name == "long.wav" && readFile(entry.path().string().c_str()) == complete))
+          << name << " after SIGINT at " << moment;
+    }
+  }
+}
+
 TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
   writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(1, 3));
   const std::string usage = "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] [--force] FILE...\n"
