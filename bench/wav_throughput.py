@@ -25,13 +25,16 @@ SECTOR = 2352
 
 
 def effect_file(path, groups):
-    """Random raw groups whose odd units have filters 0 to 3 and ranges 0 to 12."""
+    """Random raw groups whose units have filters 0 to 3 and ranges 0 to 12, each run of four
+    parameter bytes twice, as in every XA sound group."""
     rng = random.Random(1)
     chunk = bytearray()
     for _ in range(4096):
         group = bytearray(rng.randbytes(GROUP))
         for unit in range(8):
             group[4 + unit] = rng.randrange(4) << 4 | rng.randrange(13)
+        group[0:4] = group[4:8]
+        group[12:16] = group[8:12]
         chunk += group
     with open(path, "wb") as out:
         for at in range(0, groups, 4096):
@@ -76,8 +79,12 @@ def main():
         tool_command = [tool, effect]
         ffmpeg_command = ["ffmpeg", "-nostdin", "-y", "-v", "quiet", "-f", "psxstr", "-i", xa,
                           "-acodec", "pcm_s16le", os.path.join(scratch, "out.wav")]
+        wav = os.path.join(scratch, "effect1_1.wav")
+        # Each run writes a new WAV file, as ffmpeg -y does: one already there would be compared.
+        remove_wav = lambda: os.path.exists(wav) and os.remove(wav)
         tool_times, ffmpeg_times, ratios = [], [], []
         for _ in range(runs):
+            remove_wav()
             tool_times.append(timed(tool_command, scratch))
             # ffmpeg reports the end of the sectors as an input error, so its status is ignored.
             start = time.perf_counter()
@@ -90,6 +97,7 @@ def main():
               f"ratio {statistics.median(ratios):.2f} (median of {runs} pairs)")
         print(f"peak RSS on 200000 groups: {peak_rss_kib(tool_command, scratch)} KiB")
         effect_file(effect, 400000)
+        remove_wav()
         print(f"peak RSS on 400000 groups: {peak_rss_kib(tool_command, scratch)} KiB")
     finally:
         shutil.rmtree(scratch, ignore_errors=True)

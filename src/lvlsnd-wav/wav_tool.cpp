@@ -183,7 +183,8 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   if (page.update.file != nullptr) {
     summary = startSummary(inputPath, outputPath, groupCount, groupCount * samplesPerEffectGroup);
   }
-  auto existing = openExistingWav(outputPath, groupCount);
+  // With --force nothing is compared: whatever is there goes.
+  auto existing = conversion.force ? ExistingWav{} : openExistingWav(outputPath, groupCount);
   auto decoding = decodeGroups(input, update.file, groupCount, conversion.rate, conversion.buffers,
                                page.update.file != nullptr ? &summary : nullptr, existing);
   if (existing.file != nullptr) {

@@ -1,7 +1,9 @@
 // Writes the fuzzers' seed corpora: level files whole and cut short, with the values where
-// reading a level file is hardest; and WAV files of every accepted format and chunk order.
+// reading a level file is hardest; effect files as lvlsnd writes them; and WAV files of every
+// accepted format and chunk order.
 #include "level_builder.hpp"
 #include "wav_builder.hpp"
+#include "xa_adpcm.hpp"
 
 #include <cstdio>
 #include <string>
@@ -36,6 +38,19 @@ Bytes withHeader(std::uint16_t blockCount, std::uint32_t entryCount, std::uint32
   return bytes;
 }
 
+// An effect file of `count` groups converted from counting stored groups.
+Bytes effectOf(std::size_t count, std::uint8_t unitSelector) {
+  Bytes effect;
+  for (std::size_t k = 0; k < count; ++k) {
+    StoredGroup stored;
+    auto group = countingGroup(static_cast<std::uint8_t>(k * 40));
+    std::copy(group.begin(), group.end(), stored.begin());
+    auto raw = convertGroup(stored, unitSelector);
+    effect.insert(effect.end(), raw.begin(), raw.end());
+  }
+  return effect;
+}
+
 Bytes cut(Bytes bytes, std::size_t size) {
   bytes.resize(size);
   return bytes;
@@ -44,8 +59,8 @@ Bytes cut(Bytes bytes, std::size_t size) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("Usage: lvlsnd_make_corpus level-folder wav-folder\n", stderr);
+  if (argc != 4) {
+    std::fputs("Usage: lvlsnd_make_corpus level-folder wav-folder effect-folder\n", stderr);
     return 2;
   }
   const auto layout = validLayout(0);
@@ -81,6 +96,14 @@ int main(int argc, char** argv) {
   };
   for (const auto& [name, bytes] : wavSeeds) {
     writeFile((std::string(argv[2]) + "/" + name).c_str(), bytes);
+  }
+  const std::pair<const char*, Bytes> effectSeeds[] = {
+      {"one-group-even", effectOf(1, 0)},
+      {"three-groups-odd", effectOf(3, 1)},
+      {"partial-group", cut(effectOf(2, 1), 200)},
+  };
+  for (const auto& [name, bytes] : effectSeeds) {
+    writeFile((std::string(argv[3]) + "/" + name).c_str(), bytes);
   }
   return 0;
 }
