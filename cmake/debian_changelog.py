@@ -5,7 +5,8 @@
 
 Each "## [version] - date" section becomes one entry, its "### Kind" headings group lines
 "[ Kind ]", its items become "*" items wrapped to 78 columns, and the trailer carries the
-section's date; the output is gzip'ed with no name and no time stamp, as `gzip -9n` does.
+section's date (a later release on the same day an hour later, since Debian wants each entry newer
+than the one before it); the output is gzip'ed with no name and no time stamp, as `gzip -9n` does.
 """
 import datetime
 import gzip
@@ -31,17 +32,28 @@ def entries(markdown):
     return result
 
 
+def release_times(releases):
+    """The time of each release, newest first: its day, and an hour for each older release of
+    the same day."""
+    times, earlier = [], {}
+    for version, date, kinds in reversed(releases):
+        day = datetime.datetime.strptime(date, "%Y-%m-%d").replace(tzinfo=datetime.timezone.utc)
+        times.append(day + datetime.timedelta(hours=earlier.get(date, 0)))
+        earlier[date] = earlier.get(date, 0) + 1
+    return list(reversed(times))
+
+
 def debian_changelog(markdown, maintainer):
     text = ""
-    for version, date, kinds in entries(markdown):
+    releases = entries(markdown)
+    for (version, date, kinds), time in zip(releases, release_times(releases)):
         text += f"lvlsnd ({version}) unstable; urgency=medium\n\n"
         for kind, items in kinds:
             text += f"  [ {kind} ]\n"
             for item in items:
                 text += textwrap.fill(item, 78, initial_indent="  * ",
                                       subsequent_indent="    ") + "\n"
-        day = datetime.datetime.strptime(date, "%Y-%m-%d").replace(tzinfo=datetime.timezone.utc)
-        text += f"\n -- {maintainer}  {day.strftime('%a, %d %b %Y %H:%M:%S %z')}\n\n"
+        text += f"\n -- {maintainer}  {time.strftime('%a, %d %b %Y %H:%M:%S %z')}\n\n"
     return text
 
 
