@@ -127,15 +127,55 @@ int sampleOf(const std::uint8_t* bytes, std::uint16_t bits) {
   }
 }
 
-// Walks the chunks after "RIFF", size, "WAVE" up to the end of the file.
+// The bytes of the file around the chunk being read, so that a walk over many chunks reads the
+// file in large pieces, not a seek and a read for each chunk header.
+struct ChunkWindow {
+  std::int64_t start = 0;
+  std::size_t length = 0;
+  std::array<std::uint8_t, 4096> bytes{};
+};
+
+// Copies `size` bytes at `offset` from the window, filling it from there first where it does
+// not hold them. Returns what keeps them back, as readExactly does, or an empty text.
+std::string windowBytes(ByteSource& source, ChunkWindow& window, std::int64_t fileSize,
+                        std::int64_t offset, std::uint8_t* bytes, std::size_t size,
+                        const char* shortProblem) {
+  auto end = offset + static_cast<std::int64_t>(size);
+  if (offset < window.start || end > window.start + static_cast<std::int64_t>(window.length)) {
+    auto wanted = std::min<std::int64_t>(fileSize - offset, std::ssize(window.bytes));
+    window.start = offset;
+    window.length = static_cast<std::size_t>(std::max<std::int64_t>(wanted, 0));
+    auto problem = readExactly(source, offset, window.bytes.data(), window.length, "Cannot read");
+    if (!problem.empty()) {
+      window.length = 0;
+      return problem; // the file holds these bytes: only an error keeps them back
+    }
+    if (window.length < size) {
+      return shortProblem;
+    }
+  }
+  std::copy_n(window.bytes.begin() + (offset - window.start), size, bytes);
+  return "";
+}
+
+// A chunk's id is four printable ASCII characters; anything else is no chunk at all.
+bool isChunkId(const std::uint8_t* id) {
+  return std::all_of(id, id + 4, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// Walks the chunks after "RIFF", size, "WAVE" until the fmt and data chunks are found.
 std::string findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& format,
                        WavData& data) {
+  ChunkWindow window;
   std::int64_t at = 12;
   std::uint8_t header[8];
-  while (at + 8 <= fileSize) {
-    // The file holds these bytes: only an error keeps them back.
-    if (!readExactly(source, at, header, 8, "Cannot read").empty()) {
-      return "Cannot read";
+  while (at + 8 <= fileSize && !(format.found && data.found)) {
+    auto problem = windowBytes(source, window, fileSize, at, header, 8, "Cannot read");
+    if (!problem.empty()) {
+      return problem;
+    }
+    if (!isChunkId(header)) {
+      return "Damaged chunk at offset " + std::to_string(at);
     }
     std::uint32_t size = getU32le(header + 4);
     std::int64_t start = at + 8;
@@ -144,8 +184,8 @@ std::string findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& for
       if (size < 16) {
         return "Damaged fmt chunk";
       }
-      auto problem = readExactly(source, start, chunk, std::min<std::size_t>(size, sizeof chunk),
-                                 "Damaged fmt chunk");
+      problem = windowBytes(source, window, fileSize, start, chunk,
+                            std::min<std::size_t>(size, sizeof chunk), "Damaged fmt chunk");
       if (problem.empty()) {
         problem = readFormat(chunk, size, format);
       }

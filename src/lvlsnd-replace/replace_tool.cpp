@@ -5,7 +5,9 @@
 #include "wav.hpp"
 #include "xa_adpcm.hpp"
 
+#include <array>
 #include <cinttypes>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -35,6 +37,9 @@ struct Replacement {
   std::uint32_t rate = defaultEffectRate;
   LevelStream level;
   FileLock lock;
+  FileLock outLock;   // on the file OUT leads to, when it exists
+  std::string backup; // in place: the backup's name, written when `writeBackup`
+  bool writeBackup = false;
   std::int64_t levelSize = 0;
   SoundEntry entry;
 };
@@ -63,10 +68,44 @@ std::string openLevelFile(Replacement& replacement) {
   return "Being changed by another run";
 }
 
+// Whether a file starts with a RIFF/WAVE header.
+bool startsLikeWav(const std::uint8_t* start) {
+  return std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "WAVE", 4) == 0;
+}
+
+// The entries that hold stored groups, for a message: "; its effects are 1, 2, 4", the first
+// ten of a longer list and how many there are.
+std::string effectsOf(const SoundTable& table) {
+  constexpr std::size_t shown = 10;
+  std::vector<std::size_t> effects;
+  for (std::size_t index = 1; index < table.entries.size(); ++index) {
+    if (table.entries[index].groupCount > 0) {
+      effects.push_back(index);
+    }
+  }
+  if (effects.empty()) {
+    return "; it holds no effects";
+  }
+  std::string text = "; its effects are ";
+  for (std::size_t k = 0; k < std::min(effects.size(), shown); ++k) {
+    text += (k == 0 ? "" : ", ") + std::to_string(effects[k]);
+  }
+  if (effects.size() > shown) {
+    text += ", ... (" + std::to_string(effects.size()) + " in all)";
+  }
+  return text;
+}
+
 // Finds the entry that INDEX names in the level file's sound table. Returns why it cannot take
 // a sound, or an empty text.
 std::string findEntry(Replacement& replacement) {
   auto& level = replacement.level;
+  std::array<std::uint8_t, 12> start{};
+  readBytes(level, start);
+  if (!level.failed && startsLikeWav(start.data())) {
+    return "A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav";
+  }
+  seekLevel(level, 0);
   seekLevel(level, readSoundHeaderOffset(level));
   auto table = readSoundTable(level);
   if (level.failed) {
@@ -78,13 +117,13 @@ std::string findEntry(Replacement& replacement) {
     return std::string(text) + " is not an entry index";
   }
   if (index < 1 || index >= table.entries.size()) {
-    return "No entry " + std::string(text) + " in the sound table";
+    return "No entry " + std::string(text) + " in the sound table" + effectsOf(table);
   }
   replacement.entry = table.entries[index];
   auto groupsEnd = std::int64_t{replacement.entry.groupOffset} +
                    std::int64_t{replacement.entry.groupCount} * std::int64_t{storedGroupSize};
   if (replacement.entry.groupCount <= 0) {
-    return "Entry " + std::string(text) + " has no stored groups";
+    return "Entry " + std::string(text) + " has no stored groups" + effectsOf(table);
   }
   if (groupsEnd > replacement.levelSize) {
     return "The stored groups of entry " + std::string(text) + " do not lie inside the file";
@@ -105,6 +144,11 @@ std::string readSound(const Replacement& replacement, WavSound& sound) {
   auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   auto source = fileSource(wav);
   auto problem = readWavSound(source, wanted, sound);
+  RawGroup start{};
+  if (problem == "Not a WAV file" && readAt(source, 0, start).got == start.size() &&
+      isXaSoundGroup(start)) {
+    problem += "; lvlsnd-wav turns effect files into WAV files";
+  }
   std::fclose(wav);
   return problem;
 }
@@ -116,27 +160,45 @@ std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
   return text;
 }
 
-// The refusals that keep a run from writing a wrong or unwanted file; in place, `backup` gets
-// the name of the backup beside the file the level file's name leads to. Returns the
+// The refusals of an OUT that is an input or no regular file, and of one another run is
+// changing: its lock is taken, as the level file's is, and held until it is replaced.
+std::pair<std::string, std::string> checkOut(Replacement& replacement) {
+  const char* out = replacement.outPath;
+  auto identity = identityOf(out);
+  if (sameFile(identity, replacement.level.identity)) {
+    return {out, "Is the level file; leave out -o to change it in place"};
+  }
+  if (sameFile(identity, identityOf(replacement.wavPath))) {
+    return {out, "Is the WAV file"};
+  }
+  auto kind = kindOfName(out, true);
+  if (kind == NameKind::other) {
+    return {out, "Not a regular file"};
+  }
+  if (kind == NameKind::unknown) {
+    return {out, "Cannot open"};
+  }
+  if (kind == NameKind::regularFile) {
+    replacement.outLock = lockFile(out);
+    if (!replacement.outLock.held) {
+      return {out, replacement.outLock.busy ? "Being changed by another run" : "Cannot open"};
+    }
+  }
+  return {};
+}
+
+// The refusals that keep a run from writing a wrong or unwanted file. In place it decides
+// whether the backup is written; with -o it takes OUT's lock when OUT exists. Returns the
 // complaint's file and problem, or an empty problem.
-std::pair<std::string, std::string> checkDestination(const Replacement& replacement,
-                                                     std::string& backup) {
+std::pair<std::string, std::string> checkDestination(Replacement& replacement) {
   const char* level = replacement.levelPath;
   if (replacement.outPath != nullptr) {
-    const char* out = replacement.outPath;
-    auto identity = identityOf(out);
-    if (sameFile(identity, replacement.level.identity)) {
-      return {out, "Is the level file; leave out -o to change it in place"};
-    }
-    if (sameFile(identity, identityOf(replacement.wavPath))) {
-      return {out, "Is the WAV file"};
-    }
-    if (kindOfName(out, true) == NameKind::other) {
-      return {out, "Not a regular file"};
-    }
-    return {};
+    return checkOut(replacement);
   }
-  auto target = linkTarget(level);
+  std::string target;
+  if (!resolveLink(level, target)) {
+    return {level, "Cannot open"};
+  }
   if (nameCount(replacement.level.source.file) > 1) {
     return {level, "Has other names (hard links) that would keep the old bytes; write a copy "
                    "with -o"};
@@ -144,11 +206,21 @@ std::pair<std::string, std::string> checkDestination(const Replacement& replacem
   if (isReadOnly(replacement.level.source.file, target.c_str())) {
     return {level, "Read-only"};
   }
-  backup = target + ".bak";
-  if (kindOfName(backup.c_str(), false) == NameKind::other) {
-    return {backup, "Not a regular file; the original would not be kept"};
+  // Only "nothing there" means there is no backup yet: any other answer might hide the backup
+  // of the original, which must never be replaced by a copy of a changed level file.
+  replacement.backup = target + ".bak";
+  switch (kindOfName(replacement.backup.c_str(), false)) {
+  case NameKind::missing:
+    replacement.writeBackup = true;
+    return {};
+  case NameKind::regularFile:
+    return {};
+  case NameKind::other:
+    return {replacement.backup, "Not a regular file; the original would not be kept"};
+  case NameKind::unknown:
+    break;
   }
-  return {};
+  return {replacement.backup, "Cannot read"};
 }
 
 // The entry's stored groups with the sound encoded into its units, padded with silence.
@@ -222,7 +294,12 @@ bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& gr
     complain(console, path, "Cannot create");
     return false;
   }
-  copyPermissions(replacement.level.source.file, update.file, replacement.outPath == nullptr);
+  if (!copyPermissions(replacement.level.source.file, update.file,
+                       replacement.outPath == nullptr)) {
+    abandonUpdate(update);
+    complain(console, path, "Cannot write");
+    return false;
+  }
   auto transfer = writeLevelBytes(replacement, groups, update.file);
   if (transfer != Transfer::done) {
     abandonUpdate(update);
@@ -258,8 +335,7 @@ int replaceEffect(Replacement& replacement, Console console) {
     complain(console, replacement.wavPath, problem);
     return exitComplaint;
   }
-  std::string backup;
-  auto [refused, refusal] = checkDestination(replacement, backup);
+  auto [refused, refusal] = checkDestination(replacement);
   if (!refusal.empty()) {
     complain(console, refused, refusal);
     return exitComplaint;
@@ -281,13 +357,14 @@ int replaceEffect(Replacement& replacement, Console console) {
   }
   // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
   // the backup is on the disk before the level file is replaced.
-  if (!backup.empty() && kindOfName(backup.c_str(), false) == NameKind::missing &&
-      !writeLevelFile(replacement, {}, backup, nullptr, console)) {
+  if (replacement.writeBackup &&
+      !writeLevelFile(replacement, {}, replacement.backup, nullptr, console)) {
     return exitComplaint;
   }
   bool inPlace = replacement.outPath == nullptr;
+  auto* targetLock = inPlace ? &replacement.lock : &replacement.outLock;
   if (!writeLevelFile(replacement, groups, inPlace ? replacement.levelPath : replacement.outPath,
-                      inPlace ? &replacement.lock : nullptr, console)) {
+                      targetLock->held ? targetLock : nullptr, console)) {
     return exitComplaint;
   }
   if (frames > effectSamples) {
@@ -324,5 +401,6 @@ int runReplaceTool(int argc, const char* const* argv, Console console) {
   }
   closeLevelStream(replacement.level);
   releaseLock(replacement.lock);
+  releaseLock(replacement.outLock);
   return status;
 }

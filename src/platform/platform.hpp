@@ -39,17 +39,21 @@ FileIdentity identityOf(const char* path);
 bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
 // Gives `to` the permission bits of `from` (POSIX systems), so that a file written anew in
-// place of another keeps who may read and write it; with `keepOwner` its owner and group too,
-// and where they cannot be kept, without the set-user-ID and set-group-ID bits.
-void copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
+// place of another keeps who may read and write it. With `keepOwner` its owner and group too, as
+// far as the system allows: the group alone when the owner cannot be kept, and without the
+// set-user-ID bit when the owner is not kept, the set-group-ID bit when the group is not (they
+// would mean another user). False when the bits could not be read or given.
+bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
 
-// What a name leads to, links followed or not.
-enum class NameKind { missing, regularFile, other };
+// What a name leads to, links followed or not; `unknown` when asking failed for another reason
+// than that nothing is there (a failing disk, a network folder that timed out).
+enum class NameKind { missing, regularFile, other, unknown };
 NameKind kindOfName(const char* path, bool followLinks);
 
-// The file a symbolic link leads to, when `path` is one; otherwise `path` itself. A file
-// changed in place is changed there, so the link stays a link.
-std::string linkTarget(const char* path);
+// Puts in `target` the file a symbolic link leads to, when `path` is one, or `path` itself. A
+// file changed in place is changed there, so the link stays a link. False when the name or the
+// link cannot be resolved: never the link's own name in its place.
+bool resolveLink(const char* path, std::string& target);
 // The folder part of a path, "." when it has none.
 std::string folderOf(const std::string& path);
 // The absolute folder that holds `path`, "." and ".." taken out by the text alone, "/" between
@@ -98,9 +102,9 @@ struct FileUpdate {
   std::FILE* file = nullptr; // open for writing; null when the update could not begin
   UpdateKind kind = UpdateKind::userData;
 };
-// Begins writing the file `path` leads to. The update's file is null when the temporary file
-// cannot be created, or when the target exists and is not a regular file (a folder, a device):
-// nothing is ever renamed over such a thing.
+// Begins writing the file `path` leads to. The update's file is null when the link cannot be
+// resolved, the temporary file cannot be created, or the target is something else than a
+// regular file (a folder, a device) or cannot be told: nothing is ever renamed over such a thing.
 FileUpdate beginUpdate(const std::string& path, UpdateKind kind);
 // Closes the temporary file and renames it over the target, flushed as its kind asks.
 // `targetLock`, when not null, guards the target; Windows renames nothing over an open

@@ -81,8 +81,11 @@ FileUpdate beginUpdate(const std::string& path, UpdateKind kind) {
   (void)removedAtExit;
   FileUpdate update;
   update.kind = kind;
-  update.target = linkTarget(path.c_str());
-  if (kindOfName(update.target.c_str(), true) == NameKind::other) {
+  if (!resolveLink(path.c_str(), update.target)) {
+    return update;
+  }
+  auto targetKind = kindOfName(update.target.c_str(), true);
+  if (targetKind == NameKind::other || targetKind == NameKind::unknown) {
     return update;
   }
   // Held from before the file exists until it is listed, so that no interrupt leaves it behind.
@@ -92,7 +95,7 @@ FileUpdate beginUpdate(const std::string& path, UpdateKind kind) {
     temporaryFiles.push_back(update.temporary);
   }
   releaseInterrupts();
-  if (update.file != nullptr && kind == UpdateKind::remakeable) {
+  if (update.file != nullptr && update.kind == UpdateKind::remakeable) {
     giveOrdinaryPermissions(update.file);
   }
   return update;

@@ -70,38 +70,45 @@ FileIdentity identityOf(const char* path) {
   return stat(path, &status) == 0 ? identityOfStatus(status) : FileIdentity{};
 }
 
-void copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
+bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
   struct stat status {};
   if (fstat(fileno(from), &status) != 0) {
-    return;
+    return false;
   }
   auto mode = status.st_mode & 07777;
   if (keepOwner && fchown(fileno(to), status.st_uid, status.st_gid) != 0) {
-    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID); // they would now mean another owner
+    mode &= ~static_cast<mode_t>(S_ISUID);
+    if (fchown(fileno(to), static_cast<uid_t>(-1), status.st_gid) != 0) {
+      mode &= ~static_cast<mode_t>(S_ISGID);
+    }
   }
-  fchmod(fileno(to), mode);
+  return fchmod(fileno(to), mode) == 0;
 }
 
 NameKind kindOfName(const char* path, bool followLinks) {
   struct stat status {};
   if ((followLinks ? stat(path, &status) : lstat(path, &status)) != 0) {
-    return NameKind::missing;
+    return errno == ENOENT || errno == ENOTDIR ? NameKind::missing : NameKind::unknown;
   }
   return S_ISREG(status.st_mode) ? NameKind::regularFile : NameKind::other;
 }
 
-std::string linkTarget(const char* path) {
+bool resolveLink(const char* path, std::string& target) {
+  target = path;
   struct stat status {};
-  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) {
-    return path;
+  if (lstat(path, &status) != 0) {
+    return errno == ENOENT || errno == ENOTDIR; // nothing there yet: the name itself
   }
-  char* target = realpath(path, nullptr);
-  if (target == nullptr) {
-    return path;
+  if (!S_ISLNK(status.st_mode)) {
+    return true;
   }
-  std::string resolved = target;
-  std::free(target);
-  return resolved;
+  char* resolved = realpath(path, nullptr);
+  if (resolved == nullptr) {
+    return false;
+  }
+  target = resolved;
+  std::free(resolved);
+  return true;
 }
 
 bool isReadOnly(std::FILE* file, const char* path) {

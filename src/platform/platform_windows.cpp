@@ -95,48 +95,56 @@ FileIdentity identityOf(const char* path) {
   return identity;
 }
 
-void copyPermissions(std::FILE*, std::FILE*, bool) {
-  // A Windows file's attributes are not carried over: a new file is writable.
+bool copyPermissions(std::FILE*, std::FILE*, bool) {
+  return true; // a Windows file's attributes are not carried over: a new file is writable
 }
 
 NameKind kindOfName(const char* path, bool followLinks) {
   auto attributes = GetFileAttributesW(wideOf(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return NameKind::missing;
+    auto error = GetLastError();
+    bool nothing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return nothing ? NameKind::missing : NameKind::unknown;
   }
   auto notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
                     (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
   return (attributes & notRegular) != 0 ? NameKind::other : NameKind::regularFile;
 }
 
-std::string linkTarget(const char* path) {
+bool resolveLink(const char* path, std::string& target) {
+  target = path;
   auto wide = wideOf(path);
   auto attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return path;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    auto error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return true;
   }
   HANDLE handle =
       CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    return path;
+    return false;
   }
-  std::wstring target(32768, L'\0');
-  auto length = GetFinalPathNameByHandleW(handle, target.data(), static_cast<DWORD>(target.size()),
-                                          FILE_NAME_NORMALIZED);
+  std::wstring resolved(32768, L'\0');
+  auto length = GetFinalPathNameByHandleW(
+      handle, resolved.data(), static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
   CloseHandle(handle);
-  if (length == 0 || length >= target.size()) {
-    return path;
+  if (length == 0 || length >= resolved.size()) {
+    return false;
   }
-  target.resize(length);
+  resolved.resize(length);
   // The final path comes as \\?\C:\... or \\?\UNC\server\...; without the prefix it is an
   // ordinary path again, in which "/" separates folders too.
-  if (target.starts_with(L"\\\\?\\UNC\\")) {
-    target.replace(0, 8, L"\\\\");
-  } else if (target.starts_with(L"\\\\?\\")) {
-    target.erase(0, 4);
+  if (resolved.starts_with(L"\\\\?\\UNC\\")) {
+    resolved.replace(0, 8, L"\\\\");
+  } else if (resolved.starts_with(L"\\\\?\\")) {
+    resolved.erase(0, 4);
   }
-  return utf8Of(target.c_str());
+  target = utf8Of(resolved.c_str());
+  return true;
 }
 
 bool isReadOnly(std::FILE*, const char* path) {

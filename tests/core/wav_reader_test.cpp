@@ -52,7 +52,10 @@ TEST_F(WavReaderTest, EveryAcceptedFormatAndChunkOrderGivesTheSameSamples) {
     Bytes file;
     std::vector<std::int16_t> samples;
   };
+  auto zerosAfter = wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", pcm16}});
+  zerosAfter.resize(zerosAfter.size() + 100000, 0); // the walk ends once both chunks are found
   const Case cases[] = {
+      {"zeros after the data", zerosAfter, threeSamples},
       {"8-bit", wavFile({{"fmt ", fmtBytes(1, 1, 8)}, {"data", pcm8}}), {0, 16384, -32768}},
       {"16-bit", wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", pcm16}}), threeSamples},
       {"24-bit", wavFile({{"fmt ", fmtBytes(1, 1, 24)}, {"data", pcm24}}), threeSamples},
@@ -104,6 +107,8 @@ TEST_F(WavReaderTest, FilesThatAreNotAcceptedSayWhy) {
   notAudioGuid.back() ^= 1; // PCM's code, but not the GUID of an audio format
   auto rf64 = wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", pcm16}});
   std::copy_n("RF64", 4, rf64.begin());
+  auto zerosBefore = wavFile({{"fmt ", fmtBytes(1, 1, 16)}});
+  zerosBefore.resize(zerosBefore.size() + 64, 0); // no chunk id where the data chunk should be
   struct Case {
     Bytes file;
     std::string problem;
@@ -130,6 +135,7 @@ TEST_F(WavReaderTest, FilesThatAreNotAcceptedSayWhy) {
        "Damaged fmt chunk"},
       {wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", {}}}), "No samples in the data chunk"},
       {rf64, "RF64 is not supported"},
+      {zerosBefore, "Damaged chunk at offset 36"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(read(c.file).problem, c.problem);

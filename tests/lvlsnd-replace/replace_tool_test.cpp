@@ -234,18 +234,31 @@ TEST_F(ReplaceToolTest, ASecondRunWhileTheFirstHoldsTheLockChangesNothing) {
   if (runningWindowsBuild()) {
     GTEST_SKIP() << "the test holds a POSIX lock";
   }
-  auto path = putSample();
   putWav("a.wav", toneSamples());
-  int held = open((scratch.root / "level3.dat").c_str(), O_RDONLY);
-  ASSERT_EQ(flock(held, LOCK_EX), 0);
-  auto second = runTool(scratch, "lvlsnd-replace", {path, "2", "../a.wav"});
-  EXPECT_EQ(second.status, 1);
-  EXPECT_EQ(second.err, path + ": Being changed by another run\n");
-  EXPECT_EQ(levelBytes(), sampleLevelFile());
-  EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
-  close(held);
-  EXPECT_EQ(runTool(scratch, "lvlsnd-replace", {path, "2", "../a.wav"}).status, 0);
-  EXPECT_NE(levelBytes(), sampleLevelFile());
+  const Bytes oldOut = {1, 2, 3};
+  struct Case {
+    std::string locked; // the file another run holds, under the scratch root
+    std::vector<std::string> arguments;
+  };
+  // In place the level file is locked; with -o onto an existing file, that file too.
+  const Case cases[] = {{"level3.dat", {"../level3.dat", "2", "../a.wav"}},
+                        {"out.dat", {"-o", "../out.dat", "../level3.dat", "2", "../a.wav"}}};
+  for (const auto& c : cases) {
+    putSample();
+    fs::remove(scratch.root / "level3.dat.bak");
+    writeFile((scratch.root / "out.dat").string().c_str(), oldOut);
+    int held = open((scratch.root / c.locked).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    auto second = runTool(scratch, "lvlsnd-replace", c.arguments);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "../" + c.locked + ": Being changed by another run\n");
+    EXPECT_EQ(levelBytes(), sampleLevelFile());
+    EXPECT_EQ(levelBytes("out.dat"), oldOut);
+    EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
+    close(held);
+    EXPECT_EQ(runTool(scratch, "lvlsnd-replace", c.arguments).status, 0) << c.locked;
+    EXPECT_NE(levelBytes(c.locked), c.locked == "out.dat" ? oldOut : sampleLevelFile());
+  }
 }
 
 TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
@@ -261,6 +274,15 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
   cut.records = {{offsetToTail(1, 1, 0), 3, 1}};
   auto cutPath = putLevelFile("level4.dat", buildLevelFile(cut));
   fs::create_directory(scratch.root / "dir.dat");
+  // A level file of twelve effects, and an effect file.
+  LevelLayout many;
+  many.tail = countingGroups(1, 1);
+  for (std::size_t k = 1; k <= 12; ++k) {
+    many.records.push_back({offsetToTail(k, 12, 0), 1, 1});
+  }
+  auto manyPath = putLevelFile("many.dat", buildLevelFile(many));
+  writeFile((scratch.root / "effect.raw").string().c_str(), randomRawGroups(2, 1));
+  const std::string effects = "; its effects are 1, 2, 4\n";
   fs::create_directory(scratch.root / "dir.wav");
   // Level files that must not be changed in place.
   auto twoNames = putLevelFile("names.dat", original);
@@ -368,9 +390,20 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{path, "one", "../a.wav"}, 1, path + ": one is not an entry index\n"},
       {{path, "-1", "../a.wav"}, 2, "lvlsnd-replace: unknown option '-1'\n" + usage},
       {{path, "--", "-1", "../a.wav"}, 1, path + ": -1 is not an entry index\n"},
-      {{path, "0", "../a.wav"}, 1, path + ": No entry 0 in the sound table\n"},
-      {{path, "5", "../a.wav"}, 1, path + ": No entry 5 in the sound table\n"},
-      {{path, "3", "../a.wav"}, 1, path + ": Entry 3 has no stored groups\n"},
+      {{path, "0", "../a.wav"}, 1, path + ": No entry 0 in the sound table" + effects},
+      {{path, "5", "../a.wav"}, 1, path + ": No entry 5 in the sound table" + effects},
+      {{path, "3", "../a.wav"}, 1, path + ": Entry 3 has no stored groups" + effects},
+      {{manyPath, "13", "../a.wav"},
+       1,
+       manyPath + ": No entry 13 in the sound table; its effects are 1, 2, 3, 4, 5, 6, 7, 8, 9, "
+                  "10, ... (12 in all)\n"},
+      // The arguments swapped, and an effect file given for the WAV file.
+      {{"../a.wav", "1", path},
+       1,
+       "../a.wav: A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav\n"},
+      {{path, "1", "../effect.raw"},
+       1,
+       "../effect.raw: Not a WAV file; lvlsnd-wav turns effect files into WAV files\n"},
       {{cutPath, "1", "../a.wav"},
        1,
        cutPath + ": The stored groups of entry 1 do not lie "
