@@ -4,9 +4,11 @@
     tests/fault_injection.py BUILD_DIR
 
 For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync and fdatasync
-(EIO) and rename (EXDEV), every call of a clean run is made to fail in a run of its own under
-`strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full and a file-size limit
-(ulimit -f) smaller than every output are tried too. Each run
+(EIO), rename (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and fchmod (EPERM) and
+readlink (EIO), every call of a clean run is made to fail in a run of its own under
+`strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full, a file-size limit
+(ulimit -f) smaller than every output, and a SIGHUP ignored from the start (nohup), delivered at
+the first write, are tried too. Each run
 must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
 partial file under its final name, a level file old or new); a failed call spoils one effect at
 most (every effect announced after a spoiled one is exactly what a clean run writes, so a bad
@@ -22,6 +24,7 @@ import random
 import re
 import resource
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -29,8 +32,11 @@ import tempfile
 import wave
 
 FAULTS = {"read": "EIO", "lseek": "EIO", "write": "ENOSPC", "openat": "EACCES",
-          "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV"}
+          "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV",
+          "newfstatat": "EIO", "fchown": "EPERM", "fchmod": "EPERM", "readlink": "EIO"}
 LOADER_FAILURE = "error while loading shared libraries"
+# An input that starts so is a symbolic link to the file named after it.
+LINK = b"link:"
 # The progress line of each effect a program writes, and the effect's name in it.
 ANNOUNCED = {"lvlsnd": r"Extracting (\S+) \(", "lvlsnd-wav": r"Converting \S+ to (\S+) \("}
 
@@ -72,21 +78,29 @@ class Run:
         self.status, self.out, self.err, self.files = status, out, err, files
 
 
-def run(build, scenario, strace_args=(), stdout_path=None, file_size_limit=None):
+def run(build, scenario, strace_args=(), stdout_path=None, file_size_limit=None,
+        hangup_ignored=False):
     program, arguments, inputs = scenario
+    links = {name: data[len(LINK):] for name, data in inputs.items() if data.startswith(LINK)}
     folder = tempfile.mkdtemp(prefix="lvlsnd-fault-")
     try:
         work = os.path.join(folder, "work")
         os.mkdir(work)
         for name, data in inputs.items():
+            if name in links:
+                os.symlink(links[name].decode(), os.path.join(work, name))
+                continue
             with open(os.path.join(work, name), "wb") as file:
                 file.write(data)
         command = list(strace_args) + [os.path.join(build, program)] + arguments
         out_path = stdout_path or os.path.join(folder, "stdout")
         with open(out_path, "wb") as out, open(os.path.join(folder, "stderr"), "wb") as err:
-            limit = None if file_size_limit is None else lambda: resource.setrlimit(
-                resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
-            status = subprocess.run(command, cwd=work, stdout=out, stderr=err, preexec_fn=limit,
+            def start():
+                if file_size_limit is not None:
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+                if hangup_ignored:
+                    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+            status = subprocess.run(command, cwd=work, stdout=out, stderr=err, preexec_fn=start,
                                     stdin=subprocess.DEVNULL, timeout=60).returncode
         read = lambda path: open(path, "rb").read().decode("utf-8", "replace")
         files = {}
@@ -127,12 +141,17 @@ def problems_of(scenario, clean, faulty, one_call):
     """What the faulty run broke of the rules; an empty list when it held. `one_call`: the fault
     was one failed call, not a limit that every large output meets."""
     program, arguments, inputs = scenario
+    # A link reads as the file it leads to.
+    inputs = {name: inputs[data[len(LINK):].decode()] if data.startswith(LINK) else data
+              for name, data in inputs.items()}
     problems = later_effect_problems(program, clean, faulty) if one_call else []
     for name, data in faulty.files.items():
         if data != clean.files.get(name) and data != inputs.get(name):
             problems.append(f"{name} is neither as before nor as a clean run writes it")
     complained = faulty.err.splitlines()
     known = set(arguments) | set(clean.files) | {program}
+    named = lambda line: line.split(": ")[0] in known or \
+        os.path.basename(line.split(": ")[0]) in known  # a link's target named by its full path
     if faulty.status == 0:
         # lvlsnd's effect files that could not be created or written are reported and absent.
         skipped = [re.fullmatch(r"(effect\S+): Cannot (create|write)", line) for line in complained]
@@ -143,7 +162,7 @@ def problems_of(scenario, clean, faulty, one_call):
         if faulty.files != expected or not absent and faulty.out != clean.out:
             problems.append("status 0, but the run did less than a clean one")
     elif faulty.status not in (1, 2) or not complained or any(
-            line.split(": ")[0] not in known for line in complained):
+            not named(line) for line in complained):
         problems.append(f"status {faulty.status} without a message naming a file: {faulty.err!r}")
     return problems
 
@@ -168,6 +187,11 @@ def main():
         ("lvlsnd-wav", list(effects), effects),
         ("lvlsnd-replace", ["level3.dat", "6", "new.wav"], replace_inputs),
         ("lvlsnd-replace", ["-o", "new.dat", "level3.dat", "6", "new.wav"], replace_inputs),
+        # The backup of the original is there already: it must never be replaced.
+        ("lvlsnd-replace", ["level3.dat", "6", "new.wav"],
+         dict(replace_inputs, **{"level3.dat.bak": level[::-1]})),
+        ("lvlsnd-replace", ["linked.dat", "6", "new.wav"],
+         dict(replace_inputs, **{"linked.dat": LINK + b"level3.dat"})),
     ]
     tried = held = skipped = 0
     failures = []
@@ -182,6 +206,10 @@ def main():
                     build, scenario, ["strace", "-f", "-o", "/dev/null", "-e", inject])))
         faulty_runs.append(("stdout on /dev/full",
                             lambda: run(build, scenario, stdout_path="/dev/full")))
+        # nohup: a hangup at the first write, ignored from the start, changes nothing.
+        faulty_runs.append(("SIGHUP ignored at start", lambda: run(
+            build, scenario, ["strace", "-f", "-o", "/dev/null", "-e",
+                              "inject=write:signal=SIGHUP:when=1"], hangup_ignored=True)))
         # ulimit -f: every output of these scenarios is larger than half a megabyte.
         faulty_runs.append(("file size limited to 500000 bytes",
                             lambda: run(build, scenario, file_size_limit=500000)))

@@ -95,8 +95,9 @@ FileUpdate beginUpdate(const std::string& path, UpdateKind kind) {
     temporaryFiles.push_back(update.temporary);
   }
   releaseInterrupts();
-  if (update.file != nullptr && update.kind == UpdateKind::remakeable) {
-    giveOrdinaryPermissions(update.file);
+  if (update.file != nullptr && update.kind == UpdateKind::remakeable &&
+      !giveOrdinaryPermissions(update.file)) {
+    abandonUpdate(update);
   }
   return update;
 }

@@ -15,8 +15,9 @@ extern const char* const pathSeparators;
 // ".lvlsnd-XXXXXX", exclusively: never through an existing name or a planted link. Null when
 // it cannot be created; `path` receives its name.
 std::FILE* createExclusiveFile(const std::string& folder, std::string& path);
-// Gives a new file the permissions an ordinary create gives (POSIX systems).
-void giveOrdinaryPermissions(std::FILE* file);
+// Gives a new file the permissions an ordinary create gives (POSIX systems); false when it
+// cannot.
+bool giveOrdinaryPermissions(std::FILE* file);
 // Renames `from` over `to`, written through to the disk where the system can.
 bool renameOver(const std::string& from, const std::string& to);
 // Flushes the file's data to the disk.

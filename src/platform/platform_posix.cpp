@@ -163,13 +163,13 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
   return file;
 }
 
-void giveOrdinaryPermissions(std::FILE* file) {
+bool giveOrdinaryPermissions(std::FILE* file) {
   static const mode_t mask = [] {
     mode_t current = umask(0);
     umask(current);
     return current;
   }();
-  fchmod(fileno(file), 0666 & ~mask);
+  return fchmod(fileno(file), 0666 & ~mask) == 0;
 }
 
 bool renameOver(const std::string& from, const std::string& to) {

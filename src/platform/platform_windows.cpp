@@ -229,8 +229,8 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
   return nullptr;
 }
 
-void giveOrdinaryPermissions(std::FILE*) {
-  // A new Windows file is writable, as an ordinary create makes it.
+bool giveOrdinaryPermissions(std::FILE*) {
+  return true; // a new Windows file is writable, as an ordinary create makes it
 }
 
 bool renameOver(const std::string& from, const std::string& to) {
