@@ -3,6 +3,7 @@
 #include "platform.hpp"
 
 #include <algorithm>
+#include <cerrno>
 
 ByteSource fileSource(std::FILE* file) {
   ByteSource source;
@@ -38,14 +39,14 @@ SourceRead readFromFile(ByteSource& source, std::int64_t offset, std::span<std::
   // Reads that follow on from the last one need no seek.
   if (source.filePosition != offset && !seekFile(source.file, offset)) {
     source.filePosition = -1;
-    return {0, true};
+    return {0, true, errno};
   }
   auto got = std::fread(bytes.data(), 1, bytes.size(), source.file);
   source.filePosition = offset + static_cast<std::int64_t>(got);
   if (got < bytes.size()) {
     // Only the end of the file makes a read short; an error is a failure, whatever it got.
     if (std::ferror(source.file) != 0) {
-      return {0, true};
+      return {0, true, errno};
     }
     // Seek again before the next read, which also clears the end-of-file flag.
     source.filePosition = -1;

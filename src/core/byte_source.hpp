@@ -25,6 +25,7 @@ std::int64_t sourceSize(const ByteSource& source);
 struct SourceRead {
   std::size_t got = 0;
   bool failed = false;
+  int error = 0; // errno of a failed read
 };
 SourceRead readAt(ByteSource& source, std::int64_t offset, std::span<std::uint8_t> bytes);
 

@@ -19,6 +19,7 @@ std::size_t readFromFile(LevelStream& stream, std::span<std::uint8_t> bytes) {
   auto read = readAt(stream.source, stream.position, bytes);
   if (read.failed) {
     stream.failed = true;
+    stream.error = read.error;
     return 0;
   }
   if (read.got < bytes.size()) {

@@ -35,6 +35,7 @@ struct LevelStream {
   std::size_t bufferLength = 0; // valid bytes in buffer
   std::int64_t fileEnd = -1;    // the file's length once a read has met its end; -1 before
   bool failed = false;          // a read or seek failed; nothing read since is real
+  int error = 0;                // then the errno of that failure
   std::vector<std::uint8_t> buffer;
   FileIdentity identity; // which file it is, so that no output is created over it
 };

@@ -5,12 +5,16 @@ void complain(Console console, const std::string& name, const std::string& probl
   std::fprintf(console.err, "%s: %s\n", name.c_str(), problem.c_str());
 }
 
+std::string withReason(const std::string& problem, const std::string& reason) {
+  return reason.empty() ? problem : problem + " (" + reason + ")";
+}
+
 void complainOfTransfer(Console console, Transfer transfer, const std::string& input,
-                        const std::string& output) {
+                        const std::string& output, const std::string& reason) {
   if (transfer == Transfer::readFailed) {
-    complain(console, input, "Cannot read");
+    complain(console, input, withReason("Cannot read", reason));
   } else {
-    complain(console, output, "Cannot write");
+    complain(console, output, withReason("Cannot write", reason));
   }
 }
 
@@ -33,7 +37,7 @@ Transfer finishOutput(std::FILE* file, const std::string& path, Transfer transfe
   }
   if (transfer != Transfer::done) {
     removeFile(path.c_str());
-    complainOfTransfer(console, transfer, input, path);
+    complainOfTransfer(console, transfer, input, path, ""); // lvlsnd's messages give no reason
   }
   return transfer;
 }

@@ -37,10 +37,14 @@ enum class Transfer { done, readFailed, writeFailed };
 // One line on standard error: the file's name first, then the problem. Standard output is
 // flushed first, so that a log of both reads in the order things happened.
 void complain(Console console, const std::string& name, const std::string& problem);
+// `problem` with the reason in parentheses, "Cannot open (No such file or directory)"; the
+// problem alone when there is no reason.
+std::string withReason(const std::string& problem, const std::string& reason);
+
 // The complaint of a transfer that failed, naming the file it failed on: "<input>: Cannot
-// read" or "<output>: Cannot write".
+// read" or "<output>: Cannot write", with the reason when there is one.
 void complainOfTransfer(Console console, Transfer transfer, const std::string& input,
-                        const std::string& output);
+                        const std::string& output, const std::string& reason);
 
 // Creates the output file `path` for writing, unbuffered (the programs write whole chunks),
 // unless its name leads to `input`: creating it would truncate a file being read. Null after

@@ -1,5 +1,7 @@
 #include "wav.hpp"
 
+#include "platform.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -54,7 +56,7 @@ std::string readExactly(ByteSource& source, std::int64_t offset, std::uint8_t* b
                         std::size_t size, const char* shortProblem) {
   auto read = readAt(source, offset, {bytes, size});
   if (read.failed) {
-    return "Cannot read";
+    return "Cannot read (" + reasonOf(read.error) + ")";
   }
   return read.got == size ? "" : shortProblem;
 }
@@ -213,8 +215,9 @@ std::string readWavLayout(ByteSource& source, WavLayout& layout) {
   if (fileSize < 12) {
     return "Not a WAV file";
   }
-  if (!readExactly(source, 0, riff, 12, "Cannot read").empty()) {
-    return "Cannot read";
+  auto problem = readExactly(source, 0, riff, 12, "Cannot read");
+  if (!problem.empty()) {
+    return problem;
   }
   if (std::memcmp(riff + 8, "WAVE", 4) == 0 && std::memcmp(riff, "RF64", 4) == 0) {
     return "RF64 is not supported";
@@ -224,7 +227,7 @@ std::string readWavLayout(ByteSource& source, WavLayout& layout) {
   }
   WavFormat format;
   WavData data;
-  auto problem = findChunks(source, fileSize, format, data);
+  problem = findChunks(source, fileSize, format, data);
   if (!problem.empty()) {
     return problem;
   }
@@ -246,8 +249,9 @@ std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint
   std::size_t frameBytes = sampleBytes * layout.channels;
   std::vector<std::uint8_t> bytes(samples.size() * frameBytes);
   auto start = layout.dataStart + static_cast<std::int64_t>(first * frameBytes);
-  if (!readExactly(source, start, bytes.data(), bytes.size(), "Cannot read").empty()) {
-    return "Cannot read";
+  auto problem = readExactly(source, start, bytes.data(), bytes.size(), "Cannot read");
+  if (!problem.empty()) {
+    return problem;
   }
   for (std::size_t k = 0; k < samples.size(); ++k) {
     const auto* frame = bytes.data() + k * frameBytes;

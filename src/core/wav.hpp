@@ -50,12 +50,13 @@ struct WavLayout {
 // unreadable, or an empty text.
 std::string readWavLayout(ByteSource& source, WavLayout& layout);
 // Reads frames `first` on, as mono 16-bit samples, into all of `samples`; they must lie within
-// the layout's frames. Returns "Cannot read" for a read error, or an empty text.
+// the layout's frames. Returns "Cannot read (<reason>)" for a read error, or an empty text.
 std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
                           std::span<std::int16_t> samples);
 
 // Reads up to `wantedSamples` samples of a WAV file: RIFF chunks in any order, unknown
 // chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;
 // mono, or stereo averaged to mono. A data chunk cut short gives the samples that are there.
-// Returns what makes the file unreadable ("Cannot read" for a read error), or an empty text.
+// Returns what makes the file unreadable ("Cannot read (<reason>)" for a read error), or an
+// empty text.
 std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound);

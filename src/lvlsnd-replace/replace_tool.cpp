@@ -6,6 +6,7 @@
 #include "xa_adpcm.hpp"
 
 #include <array>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <string>
@@ -53,11 +54,16 @@ std::string openLevelFile(Replacement& replacement) {
     if (replacement.lock.busy) {
       return "Being changed by another run";
     }
+    if (!replacement.lock.held) {
+      return withReason("Cannot open", reasonOf(errno));
+    }
     replacement.level = openLevelStream(replacement.levelPath);
-    replacement.levelSize =
-        replacement.level.source.file != nullptr ? sourceSize(replacement.level.source) : -1;
-    if (!replacement.lock.held || replacement.levelSize < 0) {
-      return "Cannot open";
+    if (replacement.level.source.file == nullptr) {
+      return withReason("Cannot open", reasonOf(errno));
+    }
+    replacement.levelSize = sourceSize(replacement.level.source);
+    if (replacement.levelSize < 0) {
+      return withReason("Cannot open", reasonOf(ESPIPE)); // a block device has no size here
     }
     if (sameFile(replacement.lock.identity, replacement.level.identity)) {
       return "";
@@ -109,7 +115,7 @@ std::string findEntry(Replacement& replacement) {
   seekLevel(level, readSoundHeaderOffset(level));
   auto table = readSoundTable(level);
   if (level.failed) {
-    return "Cannot read";
+    return withReason("Cannot read", reasonOf(level.error));
   }
   std::string_view text = replacement.indexText;
   std::size_t index = 0;
@@ -135,11 +141,12 @@ std::string findEntry(Replacement& replacement) {
 std::string readSound(const Replacement& replacement, WavSound& sound) {
   std::FILE* wav = openInput(replacement.wavPath);
   // The reader walks the file by offset, from its size: only a regular file has one.
-  if (wav == nullptr || fileSize(wav) < 0) {
-    if (wav != nullptr) {
-      std::fclose(wav);
-    }
-    return "Cannot open";
+  if (wav == nullptr) {
+    return withReason("Cannot open", reasonOf(errno));
+  }
+  if (fileSize(wav) < 0) {
+    std::fclose(wav);
+    return withReason("Cannot open", reasonOf(ESPIPE));
   }
   auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   auto source = fileSource(wav);
@@ -176,12 +183,13 @@ std::pair<std::string, std::string> checkOut(Replacement& replacement) {
     return {out, "Not a regular file"};
   }
   if (kind == NameKind::unknown) {
-    return {out, "Cannot open"};
+    return {out, withReason("Cannot open", reasonOf(errno))};
   }
   if (kind == NameKind::regularFile) {
     replacement.outLock = lockFile(out);
     if (!replacement.outLock.held) {
-      return {out, replacement.outLock.busy ? "Being changed by another run" : "Cannot open"};
+      return {out, replacement.outLock.busy ? "Being changed by another run"
+                                            : withReason("Cannot open", reasonOf(errno))};
     }
   }
   return {};
@@ -197,7 +205,7 @@ std::pair<std::string, std::string> checkDestination(Replacement& replacement) {
   }
   std::string target;
   if (!resolveLink(level, target)) {
-    return {level, "Cannot open"};
+    return {level, withReason("Cannot open", reasonOf(errno))};
   }
   if (nameCount(replacement.level.source.file) > 1) {
     return {level, "Has other names (hard links) that would keep the old bytes; write a copy "
@@ -220,7 +228,7 @@ std::pair<std::string, std::string> checkDestination(Replacement& replacement) {
   case NameKind::unknown:
     break;
   }
-  return {replacement.backup, "Cannot read"};
+  return {replacement.backup, withReason("Cannot read", reasonOf(errno))};
 }
 
 // The entry's stored groups with the sound encoded into its units, padded with silence.
@@ -291,19 +299,25 @@ bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& gr
                     const std::string& path, FileLock* targetLock, Console console) {
   auto update = beginUpdate(path, UpdateKind::userData);
   if (update.file == nullptr) {
-    complain(console, path, "Cannot create");
+    complain(console, path, withReason("Cannot create", update.failure));
     return false;
   }
   if (!copyPermissions(replacement.level.source.file, update.file,
                        replacement.outPath == nullptr)) {
+    auto reason = reasonOf(errno);
     abandonUpdate(update);
-    complain(console, path, "Cannot write");
+    complain(console, path, withReason("Cannot write", reason));
     return false;
   }
   auto transfer = writeLevelBytes(replacement, groups, update.file);
   if (transfer != Transfer::done) {
+    const auto& level = replacement.level;
+    // A read with no error that came up short: the file was cut while it was copied.
+    auto reason = transfer == Transfer::writeFailed ? reasonOf(errno)
+                  : level.failed                    ? reasonOf(level.error)
+                                 : std::string("it got shorter while it was read");
     abandonUpdate(update);
-    complainOfTransfer(console, transfer, replacement.levelPath, path);
+    complainOfTransfer(console, transfer, replacement.levelPath, path, reason);
     return false;
   }
   if (!groups.empty()) {
@@ -311,7 +325,7 @@ bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& gr
     closeLevelStream(replacement.level);
   }
   if (!commitUpdate(update, targetLock)) {
-    complain(console, path, "Cannot write");
+    complain(console, path, withReason("Cannot write", update.failure));
     return false;
   }
   return true;
@@ -352,7 +366,8 @@ int replaceEffect(Replacement& replacement, Console console) {
   auto frames = sound.frames;
   auto groups = encodedGroups(replacement, std::move(sound.samples));
   if (groups.empty()) {
-    complain(console, replacement.levelPath, "Cannot read");
+    complain(console, replacement.levelPath,
+             withReason("Cannot read", reasonOf(replacement.level.error)));
     return exitComplaint;
   }
   // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;

@@ -6,6 +6,7 @@
 #include "xa_adpcm.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <string_view>
@@ -132,12 +133,15 @@ struct Page {
   FileUpdate update;
   std::size_t rows = 0;
   bool started = false;
-  bool written = true; // every write so far
+  bool written = true;      // every write so far
+  std::string writeFailure; // why the first that failed did
 };
 
 void writeToPage(Page& page, const std::string& text) {
-  page.written =
-      page.written && std::fwrite(text.data(), 1, text.size(), page.update.file) == text.size();
+  if (page.written && std::fwrite(text.data(), 1, text.size(), page.update.file) != text.size()) {
+    page.written = false;
+    page.writeFailure = reasonOf(errno);
+  }
 }
 
 // What one run converts: the rate, whether edits may be replaced, and the page.
@@ -167,12 +171,12 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   auto outputPath = wavNameFor(inputPath);
   // Never written over the effect file itself, whatever link leads there.
   if (sameFile(identityOf(outputPath.c_str()), identityOf(input))) {
-    complain(console, outputPath, "Cannot create");
+    complain(console, outputPath, "Cannot create (it is the effect file)");
     return false;
   }
   auto update = beginUpdate(outputPath, UpdateKind::remakeable);
   if (update.file == nullptr) {
-    complain(console, outputPath, "Cannot create");
+    complain(console, outputPath, withReason("Cannot create", update.failure));
     return false;
   }
   std::setvbuf(update.file, nullptr, _IONBF, 0);
@@ -187,6 +191,7 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   auto existing = conversion.force ? ExistingWav{} : openExistingWav(outputPath, groupCount);
   auto decoding = decodeGroups(input, update.file, groupCount, conversion.rate, conversion.buffers,
                                page.update.file != nullptr ? &summary : nullptr, existing);
+  auto reason = reasonOf(decoding.transfer == Transfer::done ? 0 : errno);
   if (existing.file != nullptr) {
     std::fclose(existing.file);
   }
@@ -194,14 +199,14 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   if (decoding.transfer != Transfer::done || !refusal.empty()) {
     abandonUpdate(update);
     if (decoding.transfer != Transfer::done) {
-      complainOfTransfer(console, decoding.transfer, inputPath, outputPath);
+      complainOfTransfer(console, decoding.transfer, inputPath, outputPath, reason);
     } else {
       complain(console, decoding.strangeGroup != 0 ? inputPath : outputPath, refusal);
     }
     return false;
   }
   if (!commitUpdate(update, nullptr)) {
-    complain(console, outputPath, "Cannot write");
+    complain(console, outputPath, withReason("Cannot write", update.failure));
     return false;
   }
   if (page.update.file != nullptr) {
@@ -215,14 +220,14 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   return true;
 }
 
-// Why the open file cannot be converted as an effect file, judged by its first group; null when
-// it can. A WAV file or a level file given by mistake would decode to noise. The file is left
+// Why the open file cannot be converted as an effect file, judged by its first group; empty
+// when it can. A WAV file or a level file given by mistake would decode to noise. The file is left
 // at its start.
-const char* problemOfStart(std::FILE* input) {
+std::string problemOfStart(std::FILE* input) {
   RawGroup start{};
   auto got = std::fread(start.data(), 1, start.size(), input);
   if (std::ferror(input) != 0 || !seekFile(input, 0)) {
-    return "Cannot read";
+    return withReason("Cannot read", reasonOf(errno));
   }
   if (got >= 12 && std::memcmp(start.data(), "RIFF", 4) == 0 &&
       std::memcmp(start.data() + 8, "WAVE", 4) == 0) {
@@ -232,12 +237,13 @@ const char* problemOfStart(std::FILE* input) {
     return "Not an effect file (group 1 is not an XA sound group); lvlsnd extracts effect files "
            "from a level file";
   }
-  return nullptr;
+  return "";
 }
 
 // Converts one effect file into a WAV file beside it. Returns false after a complaint.
 bool convertEffectFile(const char* path, Conversion& conversion, Console console) {
   std::FILE* input = openInput(path);
+  auto openFailure = reasonOf(input == nullptr ? errno : ESPIPE);
   if (input != nullptr) {
     std::setvbuf(input, nullptr, _IONBF, 0);
   }
@@ -245,12 +251,12 @@ bool convertEffectFile(const char* path, Conversion& conversion, Console console
   std::int64_t size = input != nullptr ? fileSize(input) : -1;
   auto groupCount = static_cast<std::uint64_t>(size) / rawGroupSize;
   bool converted = false;
-  const char* problem = nullptr;
+  std::string problem;
   if (size < 0) {
-    complain(console, path, "Cannot open");
+    complain(console, path, withReason("Cannot open", openFailure));
   } else if (groupCount * wavBytesPerGroup > largestWavData) {
     complain(console, path, "Too long for a WAV file");
-  } else if ((problem = problemOfStart(input)) != nullptr) {
+  } else if (!(problem = problemOfStart(input)).empty()) {
     complain(console, path, problem);
   } else {
     converted = writeWavFile(input, path, groupCount, conversion, console);
@@ -288,7 +294,7 @@ bool isPageName(const std::string& path, const std::vector<const char*>& effects
 void beginPage(Page& page, Console console) {
   page.update = beginUpdate(page.path, UpdateKind::remakeable);
   if (page.update.file == nullptr) {
-    complain(console, page.path, "Cannot create");
+    complain(console, page.path, withReason("Cannot create", page.update.failure));
   }
 }
 
@@ -303,9 +309,11 @@ bool finishPage(Page& page, std::uint32_t rate, Console console) {
   writeToPage(page, pageEnd(page.rows));
   if (!page.written) {
     abandonUpdate(page.update);
+    complain(console, page.path, withReason("Cannot write", page.writeFailure));
+    return false;
   }
-  if (!page.written || !commitUpdate(page.update, nullptr)) {
-    complain(console, page.path, "Cannot write");
+  if (!commitUpdate(page.update, nullptr)) {
+    complain(console, page.path, withReason("Cannot write", page.update.failure));
     return false;
   }
   return true;

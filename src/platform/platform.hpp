@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// The system's words for an error number (errno), as in "No such file or directory"; empty for
+// 0. Every call here that fails leaves errno saying why, on Windows too.
+std::string reasonOf(int error);
+
 // Paths are UTF-8 throughout; Windows opens and removes through its wide API, since its narrow
 // one takes the ANSI code page.
 std::FILE* openFile(const char* path, const char* mode);
@@ -101,6 +105,7 @@ struct FileUpdate {
   std::string temporary;     // the temporary file's name
   std::FILE* file = nullptr; // open for writing; null when the update could not begin
   UpdateKind kind = UpdateKind::userData;
+  std::string failure; // why it could not begin or be committed
 };
 // Begins writing the file `path` leads to. The update's file is null when the link cannot be
 // resolved, the temporary file cannot be created, or the target is something else than a

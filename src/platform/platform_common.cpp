@@ -2,10 +2,16 @@
 // list of temporary files with the file updates built on it, and closing standard output.
 #include "platform_halves.hpp"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace fs = std::filesystem;
+
+std::string reasonOf(int error) {
+  return error == 0 ? "" : std::strerror(error); // no number, no reason
+}
 
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.known && b.known && a.volume == b.volume && a.index == b.index;
@@ -82,10 +88,12 @@ FileUpdate beginUpdate(const std::string& path, UpdateKind kind) {
   FileUpdate update;
   update.kind = kind;
   if (!resolveLink(path.c_str(), update.target)) {
+    update.failure = reasonOf(errno);
     return update;
   }
   auto targetKind = kindOfName(update.target.c_str(), true);
   if (targetKind == NameKind::other || targetKind == NameKind::unknown) {
+    update.failure = targetKind == NameKind::other ? "not a regular file" : reasonOf(errno);
     return update;
   }
   // Held from before the file exists until it is listed, so that no interrupt leaves it behind.
@@ -93,10 +101,13 @@ FileUpdate beginUpdate(const std::string& path, UpdateKind kind) {
   update.file = createExclusiveFile(folderOf(update.target), update.temporary);
   if (update.file != nullptr) {
     temporaryFiles.push_back(update.temporary);
+  } else {
+    update.failure = reasonOf(errno);
   }
   releaseInterrupts();
   if (update.file != nullptr && update.kind == UpdateKind::remakeable &&
       !giveOrdinaryPermissions(update.file)) {
+    update.failure = reasonOf(errno);
     abandonUpdate(update);
   }
   return update;
@@ -116,9 +127,11 @@ void abandonUpdate(FileUpdate& update) {
 bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
   bool userData = update.kind == UpdateKind::userData;
   bool written = userData ? flushToDisk(update.file) : std::fflush(update.file) == 0;
-  written = std::fclose(update.file) == 0 && written;
+  update.failure = written ? "" : reasonOf(errno);
+  bool closed = std::fclose(update.file) == 0;
+  update.failure = closed || !written ? update.failure : reasonOf(errno);
   update.file = nullptr;
-  if (!written) {
+  if (!written || !closed) {
     abandonUpdate(update);
     return false;
   }
@@ -128,11 +141,16 @@ bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
   holdInterrupts();
   bool renamed = renameOver(update.temporary, update.target);
   if (!renamed) {
+    update.failure = reasonOf(errno);
     removeFile(update.temporary.c_str());
   }
   forgetTemporaryFile(update.temporary);
   releaseInterrupts();
-  return renamed && (!userData || flushFolder(folderOf(update.target)));
+  if (renamed && userData && !flushFolder(folderOf(update.target))) {
+    update.failure = reasonOf(errno);
+    return false;
+  }
+  return renamed;
 }
 
 int closeStandardOutput(const char* program, int status) {

@@ -41,12 +41,18 @@ std::FILE* openInput(const char* path) {
   }
   struct stat status {};
   std::FILE* file = nullptr;
-  if (fstat(descriptor, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)) &&
-      fcntl(descriptor, F_SETFL, 0) == 0) {
+  bool readable = fstat(descriptor, &status) == 0;
+  if (readable && !S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : ESPIPE; // opened, but not readable by offset
+    readable = false;
+  }
+  if (readable && fcntl(descriptor, F_SETFL, 0) == 0) {
     file = fdopen(descriptor, "rb");
   }
   if (file == nullptr) {
+    int error = errno;
     close(descriptor);
+    errno = error;
   }
   return file;
 }

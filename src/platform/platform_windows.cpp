@@ -2,6 +2,7 @@
 // the build).
 #include "platform_halves.hpp"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <io.h>
 #include <random>
@@ -34,6 +35,37 @@ std::string utf8Of(const wchar_t* text) {
   WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
   utf8.pop_back();
   return utf8;
+}
+
+// Says in errno why the last Windows call failed, as the C runtime's own calls do.
+void setErrnoFromLastError() {
+  switch (GetLastError()) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+    errno = ENOENT;
+    break;
+  case ERROR_ACCESS_DENIED:
+  case ERROR_SHARING_VIOLATION:
+  case ERROR_LOCK_VIOLATION:
+    errno = EACCES;
+    break;
+  case ERROR_FILE_EXISTS:
+  case ERROR_ALREADY_EXISTS:
+    errno = EEXIST;
+    break;
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    errno = ENOSPC;
+    break;
+  case ERROR_NOT_SAME_DEVICE:
+    errno = EXDEV;
+    break;
+  case ERROR_WRITE_PROTECT:
+    errno = EROFS;
+    break;
+  default:
+    errno = EIO;
+  }
 }
 
 FileIdentity identityOfHandle(HANDLE handle) {
@@ -75,6 +107,7 @@ std::FILE* openInput(const char* path) {
       GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
     std::fclose(file);
     file = nullptr;
+    errno = ESPIPE; // opened, but not readable by offset
   }
   return file;
 }
@@ -103,6 +136,7 @@ NameKind kindOfName(const char* path, bool followLinks) {
   auto attributes = GetFileAttributesW(wideOf(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     auto error = GetLastError();
+    setErrnoFromLastError();
     bool nothing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return nothing ? NameKind::missing : NameKind::unknown;
   }
@@ -117,6 +151,7 @@ bool resolveLink(const char* path, std::string& target) {
   auto attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     auto error = GetLastError();
+    setErrnoFromLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
@@ -126,6 +161,7 @@ bool resolveLink(const char* path, std::string& target) {
       CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
+    setErrnoFromLastError();
     return false;
   }
   std::wstring resolved(32768, L'\0');
@@ -133,6 +169,7 @@ bool resolveLink(const char* path, std::string& target) {
       handle, resolved.data(), static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
   CloseHandle(handle);
   if (length == 0 || length >= resolved.size()) {
+    errno = ENAMETOOLONG;
     return false;
   }
   resolved.resize(length);
@@ -177,12 +214,14 @@ FileLock lockFile(const char* path) {
       CreateFileW(wideOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
+    setErrnoFromLastError();
     return lock;
   }
   auto range = lockedRange();
   if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range) ==
       0) {
     lock.busy = GetLastError() == ERROR_LOCK_VIOLATION;
+    setErrnoFromLastError();
     CloseHandle(handle);
     return lock;
   }
@@ -216,6 +255,7 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
         continue;
       }
+      setErrnoFromLastError();
       return nullptr;
     }
     int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
@@ -234,13 +274,23 @@ bool giveOrdinaryPermissions(std::FILE*) {
 }
 
 bool renameOver(const std::string& from, const std::string& to) {
-  return MoveFileExW(wideOf(from.c_str()).c_str(), wideOf(to.c_str()).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (MoveFileExW(wideOf(from.c_str()).c_str(), wideOf(to.c_str()).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    setErrnoFromLastError();
+    return false;
+  }
+  return true;
 }
 
 bool flushToDisk(std::FILE* file) {
-  return std::fflush(file) == 0 &&
-         FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
+  if (std::fflush(file) != 0) {
+    return false;
+  }
+  if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == 0) {
+    setErrnoFromLastError();
+    return false;
+  }
+  return true;
 }
 
 bool flushFolder(const std::string&) {

@@ -320,12 +320,17 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
     std::string err;
     bool posixOnly = false;
     std::string tool = "lvlsnd-replace";
+    std::string out = ""; // a progress line, for a refusal met while writing
   };
   const Case cases[] = {
-      {{"../missing.dat", "1", "../a.wav"}, 1, "../missing.dat: Cannot open\n"},
-      {{"../dir.dat", "1", "../a.wav"}, 1, "../dir.dat: Cannot open\n"},
-      {{path, "1", "../missing.wav"}, 1, "../missing.wav: Cannot open\n"},
-      {{path, "1", "../dir.wav"}, 1, "../dir.wav: Cannot open\n"},
+      {{"../missing.dat", "1", "../a.wav"},
+       1,
+       "../missing.dat: Cannot open (No such file or directory)\n"},
+      {{"../dir.dat", "1", "../a.wav"}, 1, "../dir.dat: Cannot open (" + folderReason() + ")\n"},
+      {{path, "1", "../missing.wav"},
+       1,
+       "../missing.wav: Cannot open (No such file or directory)\n"},
+      {{path, "1", "../dir.wav"}, 1, "../dir.wav: Cannot open (" + folderReason() + ")\n"},
       {{path, "1", path}, 1, path + ": Not a WAV file\n"},
       {{path, "1", "../adpcm.wav"},
        1,
@@ -384,9 +389,9 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        "lvlsnd-wav"},
       // A FIFO with no writer is refused at once, by each program, wherever it is given.
       {{"../fifo"}, 1, "../fifo: Cannot open\n", true, "lvlsnd"},
-      {{"../fifo"}, 1, "../fifo: Cannot open\n", true, "lvlsnd-wav"},
-      {{"../fifo", "1", "../a.wav"}, 1, "../fifo: Cannot open\n", true},
-      {{path, "1", "../fifo"}, 1, "../fifo: Cannot open\n", true},
+      {{"../fifo"}, 1, "../fifo: Cannot open (Illegal seek)\n", true, "lvlsnd-wav"},
+      {{"../fifo", "1", "../a.wav"}, 1, "../fifo: Cannot open (Illegal seek)\n", true},
+      {{path, "1", "../fifo"}, 1, "../fifo: Cannot open (Illegal seek)\n", true},
       {{path, "one", "../a.wav"}, 1, path + ": one is not an entry index\n"},
       {{path, "-1", "../a.wav"}, 2, "lvlsnd-replace: unknown option '-1'\n" + usage},
       {{path, "--", "-1", "../a.wav"}, 1, path + ": -1 is not an entry index\n"},
@@ -408,6 +413,13 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        1,
        cutPath + ": The stored groups of entry 1 do not lie "
                  "inside the file\n"},
+      {{"-o", "../nodir/x.dat", path, "1", "../a.wav"},
+       1,
+       "../nodir/x.dat: Cannot create (No such file or directory)\n",
+       false,
+       "lvlsnd-replace",
+       "Replacing effect 1 (135 groups, 0.400 s at 37800 Hz, even units) in " + path +
+           " from ../a.wav...\n"},
       {{path, "1"}, 2, "lvlsnd-replace: LEVEL, INDEX and SOUND.wav are needed\n" + usage},
       {{"-o"}, 2, "lvlsnd-replace: -o needs a value\n" + usage},
       {{"--rate=999", path, "1", "../a.wav"},
@@ -426,7 +438,7 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
     }
     auto run = runTool(scratch, c.tool, c.arguments);
     EXPECT_EQ(run.status, c.status) << c.err;
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(filesUnder(scratch.root), filesBefore) << "every file as it was: " << c.err;
   }

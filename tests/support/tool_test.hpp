@@ -42,6 +42,11 @@ inline Bytes effectOf(const Bytes& groups, std::uint8_t unitSelector) {
   return raw;
 }
 
+// What the system says of a folder opened as a file: Windows refuses the open itself.
+inline std::string folderReason() {
+  return runningWindowsBuild() ? "Permission denied" : "Is a directory";
+}
+
 inline Bytes countingGroups(std::size_t count, std::uint8_t seed) {
   Bytes groups;
   for (std::size_t k = 0; k < count; ++k) {
