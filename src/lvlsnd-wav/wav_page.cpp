@@ -1,6 +1,7 @@
 #include "wav_page.hpp"
 
 #include "platform.hpp"
+#include "program.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -36,6 +37,36 @@ void summarize(EffectSummary& summary, std::span<const std::int16_t> samples) {
     summary.peak = std::max(summary.peak, std::abs(int{sample}));
     summary.atLimits += sample == -32768 || sample == 32767 ? 1 : 0;
   }
+}
+
+EffectName effectNameOf(const std::string& path) {
+  auto fileName = lastNameOf(path);
+  std::string_view name = fileName;
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (name.size() <= 10 || !name.starts_with("effect") || !name.ends_with(".raw")) {
+    return {};
+  }
+  auto numbers = name.substr(6, name.size() - 10);
+  auto separator = numbers.find('_');
+  if (separator == std::string_view::npos || !digits(numbers.substr(0, separator)) ||
+      !digits(numbers.substr(separator + 1))) {
+    return {};
+  }
+  return {std::string(numbers.substr(0, separator)), std::string(numbers.substr(separator + 1))};
+}
+
+std::string levelOfEffects(const std::vector<const char*>& paths) {
+  std::string level;
+  for (const char* path : paths) {
+    auto name = effectNameOf(path);
+    if (name.level.empty() || (!level.empty() && name.level != level)) {
+      return "";
+    }
+    level = name.level;
+  }
+  return level;
 }
 
 namespace {
@@ -88,22 +119,17 @@ std::string relativeUrl(const std::string& path, const std::string& from) {
   return url;
 }
 
-// The entry index of an effect file named as lvlsnd names them, effect<level>_<index>.raw, or
-// "" for another name.
-std::string entryIndexOf(const std::string& path) {
-  auto fileName = lastNameOf(path);
-  std::string_view name = fileName;
-  auto digits = [](std::string_view text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-  };
-  if (name.size() <= 10 || !name.starts_with("effect") || !name.ends_with(".raw")) {
-    return "";
+// The name escaped, with a place to wrap after each "_" and "." (and nowhere else), for a name
+// too long for its column.
+std::string wrappableName(const std::string& name) {
+  std::string html;
+  for (char c : name) {
+    html += escapedHtml(std::string(1, c));
+    if (c == '_' || c == '.') {
+      html += "<wbr>";
+    }
   }
-  auto numbers = name.substr(6, name.size() - 10);
-  auto separator = numbers.find('_');
-  bool named = separator != std::string_view::npos && digits(numbers.substr(0, separator)) &&
-               digits(numbers.substr(separator + 1));
-  return named ? std::string(numbers.substr(separator + 1)) : "";
+  return html;
 }
 
 std::string formatted(const char* format, double value) {
@@ -149,22 +175,25 @@ std::string row(const EffectSummary& summary, const std::string& pageFolder, std
   auto peak = summary.peak == 0 ? std::string("-inf")
                                 : formatted("%.1f", 20 * std::log10(summary.peak / 32768.0));
   const std::pair<const char*, std::string> numbers[] = {
-      {"Entry", entryIndexOf(summary.effectPath)},
+      {"Entry", effectNameOf(summary.effectPath).index},
       {"Groups", std::to_string(summary.groups)},
       {"Seconds", formatted("%.3f", static_cast<double>(summary.sampleCount) / rate)},
       {"Peak dBFS", peak},
       {"At limits", std::to_string(summary.atLimits)}};
-  std::string cells = "<tr><td class=\"name\">" + escapedHtml(summary.effectPath) + "</td>";
+  std::string cells = "<tr><td class=\"name\">" + wrappableName(summary.effectPath) + "</td>";
   for (const auto& [label, value] : numbers) {
     // The label shows beside the number where a narrow screen has no room for the heading.
     cells.append("<td class=\"n\" data-label=\"").append(label).append("\">");
     cells.append(value).append("</td>");
   }
   return cells + "<td class=\"wave\">" + waveformSvg(summary) +
-         "</td><td><audio controls preload=\"none\" src=\"" +
+         "</td><td class=\"play\"><audio controls preload=\"metadata\" src=\"" +
          escapedHtml(relativeUrl(summary.wavPath, pageFolder)) + "\"></audio></td></tr>\n";
 }
 
+// Wide windows show a table: the names and numbers take what they need, the waveform gives way,
+// the player keeps its width. Narrow ones show each effect as a card: the name, the numbers,
+// then the waveform and the player across the whole width.
 constexpr const char* styleSheet = R"(:root { color-scheme: light dark; --text: #1c1c1c;
   --back: #fbfbfa; --rule: #d8d8d4; --wave: #2b6cb0; --limit: #c53030; --axis: #b8b8b2; }
 @media (prefers-color-scheme: dark) { :root { --text: #e8e8e4; --back: #171717;
@@ -172,30 +201,42 @@ constexpr const char* styleSheet = R"(:root { color-scheme: light dark; --text: 
 body { margin: 1rem; font: 15px/1.4 system-ui, sans-serif; color: var(--text);
   background: var(--back); }
 h1 { font-size: 1.3rem; margin: 0 0 .3rem; }
-p { margin: 0 0 1rem; }
-table { border-collapse: collapse; width: 100%; }
-th, td { padding: .35rem .5rem; border-bottom: 1px solid var(--rule); text-align: left;
-  vertical-align: middle; }
-td.n { text-align: right; font-variant-numeric: tabular-nums; }
+p { margin: 0 0 .6rem; }
+code { font-size: .9em; }
+table { display: grid; width: 100%; border-collapse: collapse;
+  grid-template-columns: minmax(0, max-content) repeat(5, max-content) minmax(6rem, 1fr) max-content; }
+thead, tbody, tr { display: contents; }
+th, td { display: flex; align-items: center; padding: .35rem .5rem; text-align: left;
+  border-bottom: 1px solid var(--rule); }
+td.n { justify-content: flex-end; font-variant-numeric: tabular-nums; }
 td.name { overflow-wrap: anywhere; }
-td.wave { width: 40%; min-width: 10rem; }
 svg { display: block; width: 100%; height: 3rem; }
 .wave path.wave { fill: var(--wave); }
 .wave path.limit { fill: var(--limit); }
 .wave path.axis { stroke: var(--axis); stroke-width: 1; vector-effect: non-scaling-stroke; }
-audio { width: 15rem; max-width: 100%; }
-@media (max-width: 45rem) {
+audio { display: block; width: 16rem; }
+@media (max-width: 62rem) {
+  table, tbody { display: block; }
   thead { display: none; }
-  tr { display: grid; grid-template-columns: repeat(3, auto); gap: .2rem .6rem;
-    padding: .5rem 0; border-bottom: 1px solid var(--rule); }
-  td { border: 0; padding: 0; }
+  tr { display: flex; flex-wrap: wrap; gap: .2rem 1rem; padding: .5rem 0;
+    border-bottom: 1px solid var(--rule); }
+  td { display: block; border: 0; padding: 0; }
   td.n::before { content: attr(data-label) " "; opacity: .7; font-size: .85em; }
-  td.name, td.wave, td:last-child { grid-column: 1 / -1; width: auto; }
+  td.name, td.wave, td.play { flex: 1 0 100%; min-width: 0; }
+  audio { max-width: 100%; min-width: 15rem; }
 })";
+
+// The line that tells how to put a new sound in, as lvlsnd-replace is run for this rate.
+std::string replaceHint(std::uint32_t rate) {
+  auto rateOption = rate == defaultEffectRate ? "" : "--rate " + std::to_string(rate) + " ";
+  return "To replace effect N: lvlsnd-replace " + rateOption + "LEVEL N NEW.wav (NEW.wav at " +
+         std::to_string(rate) + " Hz, mono or stereo, at most the effect's length)";
+}
 
 } // namespace
 
-std::string pageStart(const std::string& firstEffectPath, std::uint32_t rate) {
+std::string pageStart(const std::string& firstEffectPath, const std::string& level,
+                      std::uint32_t rate) {
   std::string folder;
   if (!firstEffectPath.empty()) {
     // The folder's own name, or the whole folder where it has none (a drive's root).
@@ -203,12 +244,16 @@ std::string pageStart(const std::string& firstEffectPath, std::uint32_t rate) {
     auto name = lastNameOf(folder);
     folder = name.empty() ? folder : name;
   }
-  auto title = escapedHtml("Sound effects in " + folder);
+  // Effect files of one level are named after it; the folder then goes under the heading.
+  auto title = escapedHtml(level.empty() ? "Sound effects in " + folder
+                                         : "Level " + level + " sound effects");
+  auto folderLine = level.empty() ? "" : "<p>Folder: " + escapedHtml(folder) + "</p>\n";
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
          "<title>" +
          title + "</title>\n<style>\n" + styleSheet + "\n</style>\n</head>\n<body>\n<h1>" + title +
-         "</h1>\n<p>Played at " + std::to_string(rate) +
+         "</h1>\n" + folderLine + "<p><code>" + escapedHtml(replaceHint(rate)) +
+         "</code></p>\n<p>Played at " + std::to_string(rate) +
          " Hz. Every waveform has the same scale, full scale at its edges; red marks samples at "
          "the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect file</th><th>Entry</th>"
          "<th>Groups</th><th>Seconds</th><th>Peak dBFS</th><th>At limits</th><th>Waveform</th>"

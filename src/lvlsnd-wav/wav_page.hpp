@@ -30,10 +30,23 @@ EffectSummary startSummary(const std::string& effectPath, const std::string& wav
 // Takes the effect's next decoded samples into its summary.
 void summarize(EffectSummary& summary, std::span<const std::int16_t> samples);
 
+// The level and entry index of an effect file named as lvlsnd names them,
+// effect<level>_<index>.raw; both empty for another name.
+struct EffectName {
+  std::string level;
+  std::string index;
+};
+EffectName effectNameOf(const std::string& path);
+// The level of the effect files `paths` when all are named as lvlsnd names them and are of one
+// level, or "".
+std::string levelOfEffects(const std::vector<const char*>& paths);
+
 // The page is written as the files are converted, so that its memory stays flat however many
-// there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, named
-// from the folder of the first effect file converted ("" when there is none):
-std::string pageStart(const std::string& firstEffectPath, std::uint32_t rate);
+// there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, for
+// the folder of the first effect file converted ("" when there is none), titled after `level`
+// when there is one:
+std::string pageStart(const std::string& firstEffectPath, const std::string& level,
+                      std::uint32_t rate);
 // One effect's row, for the page at `pagePath`: the player's source is relative to its folder.
 std::string pageRow(const EffectSummary& summary, const std::string& pagePath, std::uint32_t rate);
 // The end of the page, after the rows of `effectCount` effect files.

@@ -131,6 +131,7 @@ Decoding decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCo
 struct Page {
   const char* path = nullptr; // null: no page was asked for
   FileUpdate update;
+  std::string level; // of every effect file, when they are of one level
   std::size_t rows = 0;
   bool started = false;
   bool written = true;      // every write so far
@@ -211,7 +212,7 @@ bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCo
   }
   if (page.update.file != nullptr) {
     if (!page.started) {
-      writeToPage(page, pageStart(inputPath, conversion.rate));
+      writeToPage(page, pageStart(inputPath, page.level, conversion.rate));
       page.started = true;
     }
     writeToPage(page, pageRow(summary, page.path, conversion.rate));
@@ -304,7 +305,7 @@ bool finishPage(Page& page, std::uint32_t rate, Console console) {
     return false;
   }
   if (!page.started) {
-    writeToPage(page, pageStart("", rate));
+    writeToPage(page, pageStart("", page.level, rate));
   }
   writeToPage(page, pageEnd(page.rows));
   if (!page.written) {
@@ -339,6 +340,7 @@ int runWavTool(int argc, const char* const* argv, Console console) {
     return exitUsage;
   }
   if (page.path != nullptr) {
+    page.level = levelOfEffects(line.operands);
     beginPage(page, console);
   }
   bool allConverted = true;

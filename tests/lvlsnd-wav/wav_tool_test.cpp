@@ -5,7 +5,9 @@
 #include "wav_tool.hpp"
 #include "xa_sounds.hpp"
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -233,6 +235,26 @@ std::vector<std::string> textsBetween(const std::string& text, const std::string
   return found;
 }
 
+// A script put into a copy of the page: at load it lists the window's width and the page's,
+// each player's left and right edge, and the number of lines of each file name, in an element
+// that --dump-dom then shows.
+constexpr const char* layoutScript = R"(<script>addEventListener("load", () => {
+  const root = document.documentElement;
+  const figures = [root.clientWidth, root.scrollWidth];
+  for (const player of document.querySelectorAll("audio")) {
+    const box = player.getBoundingClientRect();
+    figures.push(Math.round(box.left), Math.round(box.right));
+  }
+  for (const name of document.querySelectorAll("td.name")) {
+    const range = document.createRange();
+    range.selectNodeContents(name);
+    figures.push(new Set([...range.getClientRects()].map((box) => Math.round(box.top))).size);
+  }
+  const out = document.createElement("output");
+  out.textContent = figures.join(" ");
+  document.body.append(out);
+});</script>)";
+
 TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   auto path = putLevelFile("level3.dat", sampleLevelFile());
   auto effects = runLvlsnd(scratch, {path}).files;
@@ -257,7 +279,7 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   std::string page(bytes.begin(), bytes.end());
 
   auto shown = textsBetween(page, "<td class=\"name\">", "</td>");
-  auto sources = textsBetween(page, "<audio controls preload=\"none\" src=\"", "\"");
+  auto sources = textsBetween(page, "<audio controls preload=\"metadata\" src=\"", "\"");
   ASSERT_EQ(shown.size(), names.size()) << "one row per file converted, none for the missing";
   ASSERT_EQ(sources.size(), names.size());
   EXPECT_EQ(textsBetween(page, "<svg ", ">").size(), names.size());
@@ -267,7 +289,13 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
               fs::canonical(scratch.work / utf8Path(wav)))
         << sources[k];
   }
-  EXPECT_EQ(shown.back(), runningWindowsBuild() ? "é 音.raw" : "a&lt;b&gt;&amp;&quot;c&#39;.raw");
+  EXPECT_EQ(shown.back(),
+            runningWindowsBuild() ? "é 音.<wbr>raw" : "a&lt;b&gt;&amp;&quot;c&#39;.<wbr>raw");
+  EXPECT_NE(page.find("<h1>Sound effects in work</h1>\n<p><code>To replace effect N: "
+                      "lvlsnd-replace LEVEL N NEW.wav (NEW.wav at 37800 Hz, mono or stereo, at "
+                      "most the effect&#39;s length)</code></p>"),
+            std::string::npos)
+      << "names of no one level: the folder in the title";
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("http"), std::string::npos);
   EXPECT_NE(page.find("\">4</td><td class=\"n\" data-label=\"Groups\">68</td><td class=\"n\" "
@@ -284,20 +312,50 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   auto chromium = "cd '" + scratch.root.string() +
                   "' && chromium --headless --no-sandbox --disable-gpu --no-first-run "
                   "--disable-background-networking --disable-component-update --disable-sync "
-                  "--user-data-dir=browser --window-size=1000,700 ";
-  auto dom = (scratch.root / "dom.html").string();
-  std::system(
-      (chromium + "--dump-dom 'file://" + pagePath.string() + "' > '" + dom + "' 2>/dev/null")
-          .c_str());
-  auto domBytes = readFile(dom.c_str());
-  std::string loaded(domBytes.begin(), domBytes.end());
-  EXPECT_EQ(textsBetween(loaded, "<audio ", ">").size(), names.size()) << "the browser's DOM";
-  for (const auto& [target, shot] : {std::pair{std::string("about:blank"), "blank.png"},
-                                     std::pair{"file://" + pagePath.string(), "page.png"}}) {
-    std::system((chromium + "--screenshot=" + shot + " '" + target + "' >/dev/null 2>&1").c_str());
+                  "--user-data-dir=browser --virtual-time-budget=2000 ";
+  auto measured = scratch.root / "pages/measured.html";
+  auto scripted = page;
+  scripted.insert(scripted.rfind("</body>"), layoutScript);
+  writeFile(measured.string().c_str(), Bytes(scripted.begin(), scripted.end()));
+  for (int width : {500, 760, 900, 1024, 1280, 1920}) {
+    auto dom = (scratch.root / "dom.html").string();
+    std::system((chromium + "--window-size=" + std::to_string(width) + ",900 --dump-dom 'file://" +
+                 measured.string() + "' > '" + dom + "' 2>/dev/null")
+                    .c_str());
+    auto domBytes = readFile(dom.c_str());
+    auto figures = textsBetween(std::string(domBytes.begin(), domBytes.end()), "<output>", "<");
+    ASSERT_EQ(figures.size(), 1u) << "the browser ran the page at " << width << " px";
+    EXPECT_EQ(std::ranges::count(figures[0], ' '), 3 * names.size() + 1) << "a player a file";
+    std::istringstream numbers(figures[0]);
+    int windowWidth = 0, pageWidth = 0;
+    numbers >> windowWidth >> pageWidth;
+    EXPECT_LE(pageWidth, windowWidth) << "nothing scrolls sideways at " << width << " px";
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      int left = 0, right = 0;
+      numbers >> left >> right;
+      EXPECT_GE(right - left, 240) << "player " << k << " at " << width << " px";
+      EXPECT_TRUE(left >= 0 && right <= windowWidth) << "player " << k << " at " << width;
+    }
+    for (const auto& name : names) {
+      int lines = 0;
+      numbers >> lines;
+      EXPECT_EQ(lines, 1) << name << " at " << width << " px";
+    }
   }
-  EXPECT_GT(fs::file_size(scratch.root / "page.png"), 2 * fs::file_size(scratch.root / "blank.png"))
-      << "the screenshot shows more than an empty page";
+  // A run of one level's effects: the level in the title, the folder under it, and the
+  // replacement's command for the run's rate.
+  auto level = runTool(
+      scratch, "lvlsnd-wav",
+      {"-f", "--rate", "18900", "--page", "../pages/level.html", "effect3_1.raw", "effect3_2.raw"});
+  auto levelBytes = readFile((scratch.root / "pages/level.html").string().c_str());
+  EXPECT_NE(std::string(levelBytes.begin(), levelBytes.end())
+                .find("<title>Level 3 sound effects</title>"),
+            std::string::npos);
+  EXPECT_NE(std::string(levelBytes.begin(), levelBytes.end())
+                .find("<h1>Level 3 sound effects</h1>\n<p>Folder: work</p>\n<p><code>To replace "
+                      "effect N: lvlsnd-replace --rate 18900 LEVEL N NEW.wav (NEW.wav at 18900 "
+                      "Hz, mono or stereo, at most the effect&#39;s length)</code></p>"),
+            std::string::npos);
 }
 
 } // namespace
