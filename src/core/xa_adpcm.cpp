@@ -113,12 +113,12 @@ void decodeEffectGroup(std::span<const std::uint8_t, rawGroupSize> group, Predic
 namespace {
 
 // The search: the codings with the least greedy error are searched again, keeping at each
-// sample the partial paths with the least squared error so far. Measured on speech, music,
-// noise and clipped sounds (bench/encoder_quality.py), 4 paths of 4 codings gain 1.06 dB of
-// SNR over rounding at 5 times its time; 8 paths gain 1.08 dB at 10 times, 16 paths 1.10 dB
-// at 18 times.
-constexpr std::size_t codingsSearched = 4;
-constexpr std::size_t beamWidth = 4;
+// sample the partial paths with the least squared error so far; and the best few encodings of
+// each unit are carried into the next, since the encoding best for one unit need not leave
+// the state best for the next. The widths are chosen by bench/encoder_quality.py.
+constexpr std::size_t largestWidth = 32;
+// The widths of a search of one unit alone: 4 paths of 4 codings.
+constexpr EncoderSearch unitSearch{4, 4, 1};
 
 // A coding with its greedy result, the first pass's ranking.
 struct Coding {
@@ -142,41 +142,43 @@ struct Step {
 
 // The paths of least error at one sample, in order of error, and how each came about.
 struct Beam {
-  std::array<Path, beamWidth> paths{};
-  std::array<Step, beamWidth> steps{};
+  std::array<Path, largestWidth> paths{};
+  std::array<Step, largestWidth> steps{};
   std::size_t count = 0;
+  std::size_t width = 0;
 };
 
 // Keeps `path` in the beam if it is among the best so far.
 void offer(Beam& beam, const Path& path, Step step) {
-  if (beam.count == beamWidth && path.error >= beam.paths.back().error) {
+  if (beam.count == beam.width && path.error >= beam.paths[beam.count - 1].error) {
     return;
   }
-  auto at = std::min(beam.count, beamWidth - 1);
+  auto at = std::min(beam.count, beam.width - 1);
   for (; at > 0 && beam.paths[at - 1].error > path.error; --at) {
     beam.paths[at] = beam.paths[at - 1];
     beam.steps[at] = beam.steps[at - 1];
   }
   beam.paths[at] = path;
   beam.steps[at] = step;
-  beam.count = std::min(beam.count + 1, beamWidth);
+  beam.count = std::min(beam.count + 1, beam.width);
 }
 
-// Ranks every filter and range by the greedy encoding's error, keeping the best few in order.
-std::array<Coding, codingsSearched>
-rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const PredictorState& state) {
-  std::array<Coding, codingsSearched> best{};
+// Ranks every filter and range by the greedy encoding's error, keeping the best `count` in
+// order.
+std::array<Coding, largestWidth> rankCodings(std::span<const std::int16_t, samplesPerUnit> samples,
+                                             const PredictorState& state, std::size_t count) {
+  std::array<Coding, largestWidth> best{};
   for (int filter = 0; filter < filterCount; ++filter) {
     for (int range = 0; range <= largestRange; ++range) {
       Coding tried;
       tried.parameter = static_cast<std::uint8_t>(filter << 4 | range);
       tried.state = state;
-      tried.error = encodeWith(samples, unitCoding(filter, range), best.back().error, tried.state,
-                               tried.unit);
+      tried.error = encodeWith(samples, unitCoding(filter, range), best[count - 1].error,
+                               tried.state, tried.unit);
       tried.unit.parameter = tried.parameter;
-      if (tried.error < best.back().error) {
-        best.back() = tried;
-        std::stable_sort(best.begin(), best.end(),
+      if (tried.error < best[count - 1].error) {
+        best[count - 1] = tried;
+        std::stable_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(count),
                          [](const Coding& a, const Coding& b) { return a.error < b.error; });
       }
     }
@@ -186,7 +188,9 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
 
 // Offers the paths that `path` extends into at `target`: each 4-bit sample from one below the
 // floor of the ideal value to one above its ceiling, within -8 to 7, decoded by the decoder's
-// own step so that its rounding and clamp are part of the search.
+// own step so that its rounding and clamp are part of the search. A sample that the clamp
+// decodes to the same value as the one below it leads nowhere new and is left out, so that
+// copies of one path do not fill the beam.
 void extend(const Path& path, std::uint8_t parent, int target, const UnitCoding& coding,
             Beam& next) {
   int difference = target - predicted(coding, path.state);
@@ -194,77 +198,243 @@ void extend(const Path& path, std::uint8_t parent, int target, const UnitCoding&
   int ceiling = floor + ((difference & ((1 << coding.shift) - 1)) != 0 ? 1 : 0);
   // Far outside -8 to 7 the only candidate left is the nearest end.
   int highest = std::clamp(ceiling + 1, -8, 7);
+  int lastDecoded = std::numeric_limits<int>::min();
   for (int sample = std::clamp(floor - 1, -8, 7); sample <= highest; ++sample) {
     Path extended = path;
-    std::int64_t error = target - decodeSample(sample, coding, extended.state);
+    int decoded = decodeSample(sample, coding, extended.state);
+    if (decoded == lastDecoded) {
+      continue;
+    }
+    lastDecoded = decoded;
+    std::int64_t error = target - decoded;
     extended.error += error * error;
     offer(next, extended, {parent, static_cast<std::int8_t>(sample)});
   }
 }
 
-// Searches one coding's 4-bit samples with a beam of partial paths. Returns the least squared
-// error found and puts its samples in `unit` and its final decoder state in `state`.
-std::int64_t searchWith(std::span<const std::int16_t, samplesPerUnit> samples,
-                        const UnitCoding& coding, PredictorState& state, SoundUnit& unit) {
+// One coding's 4-bit samples searched with a beam of partial paths: the paths it ended with,
+// best first, and the steps that lead to each.
+struct CodingSearch {
   Beam beam;
-  beam.paths[0].state = state;
-  beam.count = 1;
-  std::array<std::array<Step, beamWidth>, samplesPerUnit> steps{};
+  std::array<std::array<Step, largestWidth>, samplesPerUnit> steps{};
+};
+
+void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
+                Beam beam, CodingSearch& search) {
+  auto width = beam.width;
   for (std::size_t k = 0; k < samplesPerUnit; ++k) {
     Beam next;
+    next.width = width;
     for (std::size_t p = 0; p < beam.count; ++p) {
       extend(beam.paths[p], static_cast<std::uint8_t>(p), samples[k], coding, next);
     }
-    steps[k] = next.steps;
+    search.steps[k] = next.steps;
     beam = next;
   }
-  // The best path is first; its samples are found by walking back through the steps.
-  std::size_t p = 0;
+  search.beam = beam;
+}
+
+void searchWith(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
+                const PredictorState& state, std::size_t width, CodingSearch& search) {
+  Beam beam;
+  beam.width = width;
+  beam.paths[0].state = state;
+  beam.count = 1;
+  searchFrom(samples, coding, beam, search);
+}
+
+// The samples of the search's path `p`, found by walking back through the steps. Returns the
+// path it started from.
+std::size_t samplesOfPath(const CodingSearch& search, std::size_t p, SoundUnit& unit) {
   for (std::size_t k = samplesPerUnit; k-- > 0;) {
-    unit.nibbles[k] = static_cast<std::uint8_t>(steps[k][p].sample & 0x0F);
-    p = steps[k][p].parent;
+    unit.nibbles[k] = static_cast<std::uint8_t>(search.steps[k][p].sample & 0x0F);
+    p = search.steps[k][p].parent;
   }
-  state = beam.paths[0].state;
-  return beam.paths[0].error;
+  return p;
+}
+
+// One encoding of the effect up to the end of a unit: its squared error from the effect's
+// start, the decoder state it leaves, and, for the walk back, its unit and which encoding of
+// the unit before it follows.
+struct Hypothesis {
+  std::int64_t error = 0;
+  PredictorState state;
+  SoundUnit unit;
+  std::uint32_t parent = 0;
+};
+
+// The best encodings of a unit, in order of error, no two leaving the same state (the one of
+// more error could never end better).
+struct Carried {
+  std::array<Hypothesis, largestWidth> kept{};
+  std::size_t count = 0;
+  std::size_t width = 0;
+};
+
+bool sameState(const PredictorState& a, const PredictorState& b) {
+  return a.previous == b.previous && a.beforePrevious == b.beforePrevious;
+}
+
+// Keeps `hypothesis` if it is among the best so far. Of equal errors the first offered stays
+// first, so that the search decides the same way on every run.
+void carry(Carried& carried, const Hypothesis& hypothesis) {
+  for (std::size_t k = 0; k < carried.count; ++k) {
+    if (sameState(carried.kept[k].state, hypothesis.state)) {
+      if (carried.kept[k].error <= hypothesis.error) {
+        return;
+      }
+      std::copy(carried.kept.begin() + static_cast<std::ptrdiff_t>(k + 1),
+                carried.kept.begin() + static_cast<std::ptrdiff_t>(carried.count),
+                carried.kept.begin() + static_cast<std::ptrdiff_t>(k));
+      --carried.count;
+      break;
+    }
+  }
+  if (carried.count == carried.width && hypothesis.error >= carried.kept[carried.count - 1].error) {
+    return;
+  }
+  auto at = std::min(carried.count, carried.width - 1);
+  for (; at > 0 && carried.kept[at - 1].error > hypothesis.error; --at) {
+    carried.kept[at] = carried.kept[at - 1];
+  }
+  carried.kept[at] = hypothesis;
+  carried.count = std::min(carried.count + 1, carried.width);
+}
+
+// Offers the encodings of a unit that a search of it alone finds from `from`: the greedy one
+// of the best coding, then the paths of each coding searched, with the widths of
+// `unitSearch`. Returns the one such a search would choose: the best, the greedy one on a tie.
+Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples,
+                               const Hypothesis& from, std::uint32_t parent, Carried& next) {
+  auto ranked = rankCodings(samples, from.state, unitSearch.codings);
+  Hypothesis alone{from.error + ranked[0].error, ranked[0].state, ranked[0].unit, parent};
+  carry(next, alone);
+  CodingSearch searched;
+  for (std::size_t c = 0; c < unitSearch.codings; ++c) {
+    if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
+      break;
+    }
+    searchWith(samples, unitCodingOf(ranked[c].parameter), from.state, unitSearch.beam, searched);
+    for (std::size_t p = 0; p < searched.beam.count; ++p) {
+      Hypothesis encoding{
+          from.error + searched.beam.paths[p].error, searched.beam.paths[p].state, {}, parent};
+      encoding.unit.parameter = ranked[c].parameter;
+      samplesOfPath(searched, p, encoding.unit);
+      if (p == 0 && encoding.error < alone.error) {
+        alone = encoding;
+      }
+      carry(next, encoding);
+    }
+  }
+  return alone;
+}
+
+// Offers the encodings of a unit that carry on from any of `carried`: for each of the codings
+// best from the best of them, one beam of paths that starts from all of them at once, so that
+// a path from a worse start survives only by coming out better.
+void offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples,
+                           const Carried& carried, const EncoderSearch& search, Carried& next) {
+  auto ranked = rankCodings(samples, carried.kept[0].state, search.codings);
+  Beam starts;
+  starts.width = search.beam;
+  for (std::size_t h = 0; h < carried.count; ++h) {
+    starts.paths[h] = {carried.kept[h].error, carried.kept[h].state};
+  }
+  starts.count = carried.count;
+  CodingSearch searched;
+  for (std::size_t c = 0; c < search.codings; ++c) {
+    if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
+      break;
+    }
+    searchFrom(samples, unitCodingOf(ranked[c].parameter), starts, searched);
+    for (std::size_t p = 0; p < searched.beam.count; ++p) {
+      const auto& path = searched.beam.paths[p];
+      // The paths come best first: once one cannot be kept, none after it can.
+      if (next.count == next.width && path.error >= next.kept[next.count - 1].error) {
+        break;
+      }
+      Hypothesis encoding{path.error, path.state, {}, 0};
+      encoding.unit.parameter = ranked[c].parameter;
+      encoding.parent = static_cast<std::uint32_t>(samplesOfPath(searched, p, encoding.unit));
+      carry(next, encoding);
+    }
+  }
+}
+
+// A kept encoding of a unit, as the walk back needs it.
+struct Trace {
+  SoundUnit unit;
+  std::uint8_t parent = 0;
+};
+
+// Where `carried` holds `hypothesis`'s state at no more error, or `carried.count`.
+std::size_t indexAsGood(const Carried& carried, const Hypothesis& hypothesis) {
+  std::size_t k = 0;
+  while (k < carried.count && (!sameState(carried.kept[k].state, hypothesis.state) ||
+                               carried.kept[k].error > hypothesis.error)) {
+    ++k;
+  }
+  return k;
 }
 
 } // namespace
 
 SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples,
                            PredictorState& state) {
-  auto best = rankCodings(samples, state).front();
+  auto best = rankCodings(samples, state, 1).front();
   state = best.state;
   return best.unit;
 }
 
 SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, PredictorState& state) {
-  auto ranked = rankCodings(samples, state);
-  // The greedy result competes too, so the search is never worse than rounding.
-  Coding best = ranked.front();
-  for (const auto& coding : ranked) {
-    if (coding.error == std::numeric_limits<std::int64_t>::max()) {
-      break;
-    }
-    Coding searched;
-    searched.state = state;
-    searched.error =
-        searchWith(samples, unitCodingOf(coding.parameter), searched.state, searched.unit);
-    searched.unit.parameter = coding.parameter;
-    if (searched.error < best.error) {
-      best = searched;
-    }
-  }
+  Carried next;
+  next.width = 1;
+  auto best = offerEncodingsAlone(samples, {0, state, {}, 0}, 0, next);
   state = best.state;
   return best.unit;
 }
 
-std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples) {
+std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
+                                   const EncoderSearch& search) {
+  auto unitCount = (samples.size() + samplesPerUnit - 1) / samplesPerUnit;
   std::vector<std::int16_t> padded(samples.begin(), samples.end());
-  padded.resize((padded.size() + samplesPerUnit - 1) / samplesPerUnit * samplesPerUnit);
-  std::vector<SoundUnit> units;
-  PredictorState state;
-  for (std::size_t at = 0; at < padded.size(); at += samplesPerUnit) {
-    units.push_back(encodeUnit(std::span(padded).subspan(at).first<samplesPerUnit>(), state));
+  padded.resize(unitCount * samplesPerUnit);
+  // Every unit's kept encodings, `search.carried` a unit, for the walk back from the best.
+  std::vector<Trace> traces(unitCount * search.carried);
+  Carried carried;
+  carried.width = 1;
+  carried.count = 1;
+  // The encodings that searches of each unit alone would make stay among those carried, so
+  // that carrying is never worse than deciding each unit alone; `alone` is where they are.
+  std::size_t alone = 0;
+  for (std::size_t u = 0; u < unitCount; ++u) {
+    auto unitSamples = std::span(padded).subspan(u * samplesPerUnit).first<samplesPerUnit>();
+    Carried next;
+    next.width = search.carried;
+    auto aloneNext = offerEncodingsAlone(unitSamples, carried.kept[alone],
+                                         static_cast<std::uint32_t>(alone), next);
+    if (search.carried > 1) {
+      offerEncodingsCarried(unitSamples, carried, search, next);
+    }
+    alone = indexAsGood(next, aloneNext);
+    if (alone == next.count) {
+      // Worse than every other kept: it takes the last place.
+      alone = next.count - 1;
+      next.kept[alone] = aloneNext;
+    }
+    for (std::size_t k = 0; k < next.count; ++k) {
+      traces[u * search.carried + k] = {next.kept[k].unit,
+                                        static_cast<std::uint8_t>(next.kept[k].parent)};
+    }
+    carried = next;
+  }
+  // The best encoding of the last unit, followed back to the first.
+  std::vector<SoundUnit> units(unitCount);
+  std::size_t h = 0;
+  for (std::size_t u = unitCount; u-- > 0;) {
+    const auto& trace = traces[u * search.carried + h];
+    units[u] = trace.unit;
+    h = trace.parent;
   }
   return units;
 }

@@ -116,9 +116,22 @@ SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, Pred
 SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples,
                            PredictorState& state);
 
+// How widely the encoder searches a unit, each from 1 to 32: the codings of least greedy error
+// searched (ranked from the best encoding so far), the partial paths kept at each sample by
+// one search of a coding from all the encodings carried, and the encodings of each unit
+// carried into the next.
+struct EncoderSearch {
+  std::size_t codings = 4;
+  std::size_t beam = 24;
+  std::size_t carried = 12;
+};
+
 // Encodes `samples`, padded with silence to whole units, as consecutive units from a decoder
-// state of 0.
-std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples);
+// state of 0: of the encodings the search carries from unit to unit, the one of least squared
+// error over all the samples. Never worse than deciding each unit alone (`carried` 1), which
+// is never worse than rounding.
+std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
+                                   const EncoderSearch& search = {});
 
 // Puts four encoded units into the units of a stored group that the selector names (0: units
 // 0, 2, 4, 6; any other value: units 1, 3, 5, 7): their parameter bytes and their nibbles.

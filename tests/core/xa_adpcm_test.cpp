@@ -128,6 +128,27 @@ std::int64_t bestFilter0Error(std::span<const std::int16_t> samples) {
   return best;
 }
 
+// Decodes `unit` from `state`, leaving `state` as the decoder's after it.
+std::vector<std::int16_t> decodeUnit(const SoundUnit& unit, PredictorState& state) {
+  std::vector<std::int16_t> decoded;
+  auto coding = unitCodingOf(unit.parameter);
+  for (auto nibble : unit.nibbles) {
+    decoded.push_back(decodeSample((nibble ^ 8) - 8, coding, state));
+  }
+  return decoded;
+}
+
+// Decodes consecutive units from a state of 0.
+std::vector<std::int16_t> decodeUnits(const std::vector<SoundUnit>& units) {
+  std::vector<std::int16_t> decoded;
+  PredictorState state;
+  for (const auto& unit : units) {
+    auto samples = decodeUnit(unit, state);
+    decoded.insert(decoded.end(), samples.begin(), samples.end());
+  }
+  return decoded;
+}
+
 TEST(Encoder, NoUnitDecodesWorseThanFilter0WouldHave) {
   std::vector<std::vector<std::int16_t>> signals = {std::vector<std::int16_t>(280, 0),
                                                     toneSamples(), noiseSamples()};
@@ -140,29 +161,29 @@ TEST(Encoder, NoUnitDecodesWorseThanFilter0WouldHave) {
   }
   signals.insert(signals.end(), {square, clipping});
   for (const auto& signal : signals) {
-    auto units = encodeUnits(signal);
-    PredictorState state;
-    for (std::size_t u = 0; u < units.size(); ++u) {
-      auto wanted = std::span(signal).subspan(u * samplesPerUnit, samplesPerUnit);
-      auto coding = unitCodingOf(units[u].parameter);
+    // Each unit searched alone is no worse than filter 0 would have been...
+    PredictorState aloneState;
+    PredictorState decoderState;
+    std::int64_t aloneError = 0;
+    for (std::size_t u = 0; u < signal.size() / samplesPerUnit; ++u) {
+      auto wanted = std::span(signal).subspan(u * samplesPerUnit).first<samplesPerUnit>();
+      auto unit = encodeUnit(wanted, aloneState);
+      auto coding = unitCodingOf(unit.parameter);
       std::vector<std::int16_t> decoded;
-      for (auto nibble : units[u].nibbles) {
-        decoded.push_back(decodeSample((nibble ^ 8) - 8, coding, state));
+      for (auto nibble : unit.nibbles) {
+        decoded.push_back(decodeSample((nibble ^ 8) - 8, coding, decoderState));
       }
       ASSERT_LE(squaredError(wanted, decoded), bestFilter0Error(wanted))
           << "unit " << u << " of a signal of " << signal.size() << " samples";
+      aloneError += squaredError(wanted, decoded);
     }
+    // ...and carrying encodings from unit to unit is no worse than deciding each alone; what
+    // it decodes to is encoded again without a sample's change.
+    auto decoded = decodeUnits(encodeUnits(signal));
+    EXPECT_LE(squaredError(signal, decoded), aloneError)
+        << "a signal of " << signal.size() << " samples";
+    EXPECT_EQ(decodeUnits(encodeUnits(decoded)), decoded);
   }
-}
-
-// Decodes `unit` from `state`, leaving `state` as the decoder's after it.
-std::vector<std::int16_t> decodeUnit(const SoundUnit& unit, PredictorState& state) {
-  std::vector<std::int16_t> decoded;
-  auto coding = unitCodingOf(unit.parameter);
-  for (auto nibble : unit.nibbles) {
-    decoded.push_back(decodeSample((nibble ^ 8) - 8, coding, state));
-  }
-  return decoded;
 }
 
 TEST(Encoder, TheSearchIsNeverWorseThanRoundingAndDecodesToWhatItScored) {
@@ -173,6 +194,7 @@ TEST(Encoder, TheSearchIsNeverWorseThanRoundingAndDecodesToWhatItScored) {
   };
   std::int64_t searchedTotal = 0;
   std::int64_t greedyTotal = 0;
+  std::vector<std::int16_t> sequence; // the units one after the other
   for (int unitIndex = 0; unitIndex < 3000; ++unitIndex) {
     // Loud and quiet units, smooth and rough, from a random decoder state.
     int loudness = unitIndex % 3 == 0 ? 32767 : unitIndex % 3 == 1 ? 2000 : 40;
@@ -204,6 +226,21 @@ TEST(Encoder, TheSearchIsNeverWorseThanRoundingAndDecodesToWhatItScored) {
     ASSERT_EQ(repeated.nibbles, searched.nibbles);
     searchedTotal += error;
     greedyTotal += squaredError(samples, greedyDecoded);
+    sequence.insert(sequence.end(), samples.begin(), samples.end());
+  }
+  // Carried through them all, from the states they leave one another in.
+  PredictorState aloneState;
+  PredictorState decoderState;
+  std::int64_t aloneTotal = 0;
+  for (std::size_t at = 0; at < sequence.size(); at += samplesPerUnit) {
+    auto samples = std::span(sequence).subspan(at).first<samplesPerUnit>();
+    aloneTotal += squaredError(samples, decodeUnit(encodeUnit(samples, aloneState), decoderState));
+  }
+  // Narrow searches too, which lose the encodings of units alone most readily.
+  for (auto search : {EncoderSearch{}, EncoderSearch{1, 1, 2}, EncoderSearch{2, 2, 3}}) {
+    EXPECT_LE(squaredError(sequence, decodeUnits(encodeUnits(sequence, search))), aloneTotal)
+        << search.codings << " codings, " << search.beam << " paths, " << search.carried
+        << " carried";
   }
   EXPECT_LT(searchedTotal, greedyTotal) << "the search gains something";
 }
