@@ -221,17 +221,20 @@ struct CodingSearch {
 
 void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
                 Beam beam, CodingSearch& search) {
-  auto width = beam.width;
+  // Two beams in turn, each sample's extending the one before.
+  std::array<Beam, 2> beams;
+  beams[0] = beam;
+  beams[1].width = beam.width;
   for (std::size_t k = 0; k < samplesPerUnit; ++k) {
-    Beam next;
-    next.width = width;
-    for (std::size_t p = 0; p < beam.count; ++p) {
-      extend(beam.paths[p], static_cast<std::uint8_t>(p), samples[k], coding, next);
+    const auto& current = beams[k % 2];
+    auto& next = beams[(k + 1) % 2];
+    next.count = 0;
+    for (std::size_t p = 0; p < current.count; ++p) {
+      extend(current.paths[p], static_cast<std::uint8_t>(p), samples[k], coding, next);
     }
-    search.steps[k] = next.steps;
-    beam = next;
+    std::copy_n(next.steps.begin(), next.count, search.steps[k].begin());
   }
-  search.beam = beam;
+  search.beam = beams[samplesPerUnit % 2];
 }
 
 void searchWith(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,

@@ -122,8 +122,8 @@ SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples
 // carried into the next.
 struct EncoderSearch {
   std::size_t codings = 4;
-  std::size_t beam = 24;
-  std::size_t carried = 12;
+  std::size_t beam = 20;
+  std::size_t carried = 10;
 };
 
 // Encodes `samples`, padded with silence to whole units, as consecutive units from a decoder
