@@ -364,11 +364,32 @@ void offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples
   }
 }
 
-// A kept encoding of a unit, as the walk back needs it.
+// A kept encoding of a unit, as the walk back needs it: its nibbles two to a byte, so that
+// the longest effect's traces take 16 bytes for each encoding carried.
 struct Trace {
-  SoundUnit unit;
+  std::uint8_t parameter = 0;
   std::uint8_t parent = 0;
+  std::array<std::uint8_t, samplesPerUnit / 2> nibblePairs{};
 };
+
+Trace traceOf(const Hypothesis& hypothesis) {
+  Trace trace{hypothesis.unit.parameter, static_cast<std::uint8_t>(hypothesis.parent), {}};
+  for (std::size_t k = 0; k < trace.nibblePairs.size(); ++k) {
+    trace.nibblePairs[k] = static_cast<std::uint8_t>(hypothesis.unit.nibbles[2 * k] |
+                                                     hypothesis.unit.nibbles[2 * k + 1] << 4);
+  }
+  return trace;
+}
+
+SoundUnit unitOf(const Trace& trace) {
+  SoundUnit unit;
+  unit.parameter = trace.parameter;
+  for (std::size_t k = 0; k < trace.nibblePairs.size(); ++k) {
+    unit.nibbles[2 * k] = trace.nibblePairs[k] & 0x0F;
+    unit.nibbles[2 * k + 1] = static_cast<std::uint8_t>(trace.nibblePairs[k] >> 4);
+  }
+  return unit;
+}
 
 // Where `carried` holds `hypothesis`'s state at no more error, or `carried.count`.
 std::size_t indexAsGood(const Carried& carried, const Hypothesis& hypothesis) {
@@ -398,7 +419,10 @@ SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, Pred
 }
 
 std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
-                                   const EncoderSearch& search) {
+                                   const EncoderSearch& widths) {
+  EncoderSearch search{std::clamp<std::size_t>(widths.codings, 1, largestWidth),
+                       std::clamp<std::size_t>(widths.beam, 1, largestWidth),
+                       std::clamp<std::size_t>(widths.carried, 1, largestWidth)};
   auto unitCount = (samples.size() + samplesPerUnit - 1) / samplesPerUnit;
   std::vector<std::int16_t> padded(samples.begin(), samples.end());
   padded.resize(unitCount * samplesPerUnit);
@@ -426,8 +450,7 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
       next.kept[alone] = aloneNext;
     }
     for (std::size_t k = 0; k < next.count; ++k) {
-      traces[u * search.carried + k] = {next.kept[k].unit,
-                                        static_cast<std::uint8_t>(next.kept[k].parent)};
+      traces[u * search.carried + k] = traceOf(next.kept[k]);
     }
     carried = next;
   }
@@ -436,7 +459,7 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
   std::size_t h = 0;
   for (std::size_t u = unitCount; u-- > 0;) {
     const auto& trace = traces[u * search.carried + h];
-    units[u] = trace.unit;
+    units[u] = unitOf(trace);
     h = trace.parent;
   }
   return units;
