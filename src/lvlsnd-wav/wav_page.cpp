@@ -39,6 +39,15 @@ void summarize(EffectSummary& summary, std::span<const std::int16_t> samples) {
   }
 }
 
+namespace {
+
+// The level and entry index of an effect file named as lvlsnd names them,
+// effect<level>_<index>.raw; both empty for another name.
+struct EffectName {
+  std::string level;
+  std::string index;
+};
+
 EffectName effectNameOf(const std::string& path) {
   auto fileName = lastNameOf(path);
   std::string_view name = fileName;
@@ -56,6 +65,8 @@ EffectName effectNameOf(const std::string& path) {
   }
   return {std::string(numbers.substr(0, separator)), std::string(numbers.substr(separator + 1))};
 }
+
+} // namespace
 
 std::string levelOfEffects(const std::vector<const char*>& paths) {
   std::string level;
@@ -123,8 +134,8 @@ std::string relativeUrl(const std::string& path, const std::string& from) {
 // too long for its column.
 std::string wrappableName(const std::string& name) {
   std::string html;
-  for (char c : name) {
-    html += escapedHtml(std::string(1, c));
+  for (char c : escapedHtml(name)) { // escaping brings no "_" or "."
+    html += c;
     if (c == '_' || c == '.') {
       html += "<wbr>";
     }

@@ -30,15 +30,8 @@ EffectSummary startSummary(const std::string& effectPath, const std::string& wav
 // Takes the effect's next decoded samples into its summary.
 void summarize(EffectSummary& summary, std::span<const std::int16_t> samples);
 
-// The level and entry index of an effect file named as lvlsnd names them,
-// effect<level>_<index>.raw; both empty for another name.
-struct EffectName {
-  std::string level;
-  std::string index;
-};
-EffectName effectNameOf(const std::string& path);
-// The level of the effect files `paths` when all are named as lvlsnd names them and are of one
-// level, or "".
+// The level of the effect files `paths` when all are named as lvlsnd names them,
+// effect<level>_<index>.raw, and are of one level, or "".
 std::string levelOfEffects(const std::vector<const char*>& paths);
 
 // The page is written as the files are converted, so that its memory stays flat however many

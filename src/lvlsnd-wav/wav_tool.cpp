@@ -134,14 +134,13 @@ struct Page {
   std::string level; // of every effect file, when they are of one level
   std::size_t rows = 0;
   bool started = false;
-  bool written = true;      // every write so far
-  std::string writeFailure; // why the first that failed did
+  bool written = true; // every write so far; the update's failure says why one did not
 };
 
 void writeToPage(Page& page, const std::string& text) {
   if (page.written && std::fwrite(text.data(), 1, text.size(), page.update.file) != text.size()) {
     page.written = false;
-    page.writeFailure = reasonOf(errno);
+    page.update.failure = reasonOf(errno);
   }
 }
 
@@ -310,10 +309,8 @@ bool finishPage(Page& page, std::uint32_t rate, Console console) {
   writeToPage(page, pageEnd(page.rows));
   if (!page.written) {
     abandonUpdate(page.update);
-    complain(console, page.path, withReason("Cannot write", page.writeFailure));
-    return false;
   }
-  if (!commitUpdate(page.update, nullptr)) {
+  if (!page.written || !commitUpdate(page.update, nullptr)) {
     complain(console, page.path, withReason("Cannot write", page.update.failure));
     return false;
   }

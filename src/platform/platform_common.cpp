@@ -127,9 +127,13 @@ void abandonUpdate(FileUpdate& update) {
 bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
   bool userData = update.kind == UpdateKind::userData;
   bool written = userData ? flushToDisk(update.file) : std::fflush(update.file) == 0;
-  update.failure = written ? "" : reasonOf(errno);
+  if (!written) {
+    update.failure = reasonOf(errno);
+  }
   bool closed = std::fclose(update.file) == 0;
-  update.failure = closed || !written ? update.failure : reasonOf(errno);
+  if (written && !closed) {
+    update.failure = reasonOf(errno);
+  }
   update.file = nullptr;
   if (!written || !closed) {
     abandonUpdate(update);
