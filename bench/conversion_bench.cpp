@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 #include <vector>
 
+using namespace lvlsnd;
+
 namespace {
 
 void convertGroups(benchmark::State& state) {

@@ -8,6 +8,8 @@
 
 namespace fs = std::filesystem;
 
+using namespace lvlsnd;
+
 namespace {
 
 // The first fenced block of `language` after the README heading `heading`.

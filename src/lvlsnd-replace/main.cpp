@@ -1,5 +1,5 @@
 // lvlsnd-replace: puts a sound from a WAV file into an effect of a level file.
-#include "program.hpp"
+#include "console.hpp"
 #include "replace_tool.hpp"
 
-LVLSND_CONSOLE_MAIN(runReplaceTool, "lvlsnd-replace")
+LVLSND_CONSOLE_MAIN(lvlsnd::lvlsndReplaceMain, "lvlsnd-replace")

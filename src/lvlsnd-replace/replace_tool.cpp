@@ -1,9 +1,11 @@
 #include "replace_tool.hpp"
 
 #include "command_line.hpp"
+#include "file_lock.hpp"
+#include "file_update.hpp"
 #include "level_file.hpp"
 #include "wav.hpp"
-#include "xa_adpcm.hpp"
+#include "xa_encoder.hpp"
 
 #include <array>
 #include <cerrno>
@@ -13,6 +15,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+namespace lvlsnd {
 
 namespace {
 
@@ -45,33 +49,34 @@ struct Replacement {
   SoundEntry entry;
 };
 
-// Opens the level file and takes its lock. Returns why it cannot, or "".
-std::string openLevelFile(Replacement& replacement) {
+// Opens the level file and takes its lock.
+Outcome openLevelFile(Replacement& replacement) {
+  const char* level = replacement.levelPath;
   // A run that finished meanwhile may have renamed a new file over the name; the locked file
   // must be the one the name leads to, so the name is opened again once the lock is held.
   for (int attempt = 0; attempt < 3; ++attempt) {
     replacement.lock = lockFile(replacement.levelPath);
     if (replacement.lock.busy) {
-      return "Being changed by another run";
+      return Problem{level, "Being changed by another run", ""};
     }
     if (!replacement.lock.held) {
-      return withReason("Cannot open", reasonOf(errno));
+      return systemProblem(level, "Cannot open", errno);
     }
     replacement.level = openLevelStream(replacement.levelPath);
     if (replacement.level.source.file == nullptr) {
-      return withReason("Cannot open", reasonOf(errno));
+      return systemProblem(level, "Cannot open", errno);
     }
     replacement.levelSize = sourceSize(replacement.level.source);
     if (replacement.levelSize < 0) {
-      return withReason("Cannot open", reasonOf(ESPIPE)); // a block device has no size here
+      return systemProblem(level, "Cannot open", ESPIPE); // a block device has no size here
     }
     if (sameFile(replacement.lock.identity, replacement.level.identity)) {
-      return "";
+      return std::nullopt;
     }
     closeLevelStream(replacement.level);
     releaseLock(replacement.lock);
   }
-  return "Being changed by another run";
+  return Problem{level, "Being changed by another run", ""};
 }
 
 // Whether a file starts with a RIFF/WAVE header.
@@ -102,59 +107,69 @@ std::string effectsOf(const SoundTable& table) {
   return text;
 }
 
-// Finds the entry that INDEX names in the level file's sound table. Returns why it cannot take
-// a sound, or an empty text.
-std::string findEntry(Replacement& replacement) {
+// Finds the entry that INDEX names in the level file's sound table; the problem when it cannot
+// take a sound.
+Outcome findEntry(Replacement& replacement) {
   auto& level = replacement.level;
+  auto refused = [&](const std::string& text) { return Problem{replacement.levelPath, text, ""}; };
   std::array<std::uint8_t, 12> start{};
   readBytes(level, start);
   if (!level.failed && startsLikeWav(start.data())) {
-    return "A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav";
+    return refused("A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav");
   }
   seekLevel(level, 0);
   seekLevel(level, readSoundHeaderOffset(level));
   auto table = readSoundTable(level);
   if (level.failed) {
-    return withReason("Cannot read", reasonOf(level.error));
+    return systemProblem(replacement.levelPath, "Cannot read", level.error);
   }
-  std::string_view text = replacement.indexText;
+  std::string text = replacement.indexText;
   std::size_t index = 0;
   if (!readDecimal(text, index)) {
-    return std::string(text) + " is not an entry index";
+    return refused(text + " is not an entry index");
   }
   if (index < 1 || index >= table.entries.size()) {
-    return "No entry " + std::string(text) + " in the sound table" + effectsOf(table);
+    return refused("No entry " + text + " in the sound table" + effectsOf(table));
   }
   replacement.entry = table.entries[index];
   auto groupsEnd = std::int64_t{replacement.entry.groupOffset} +
                    std::int64_t{replacement.entry.groupCount} * std::int64_t{storedGroupSize};
   if (replacement.entry.groupCount <= 0) {
-    return "Entry " + std::string(text) + " has no stored groups" + effectsOf(table);
+    return refused("Entry " + text + " has no stored groups" + effectsOf(table));
   }
   if (groupsEnd > replacement.levelSize) {
-    return "The stored groups of entry " + std::string(text) + " do not lie inside the file";
+    return refused("The stored groups of entry " + text + " do not lie inside the file");
   }
-  return "";
+  return std::nullopt;
 }
 
-// Reads the WAV file's sound, at most as long as the entry. Returns why it cannot, or "".
-std::string readSound(const Replacement& replacement, WavSound& sound) {
-  std::FILE* wav = openInput(replacement.wavPath);
+// Whether the source starts as an effect file does: a whole XA sound group, and no RIFF/WAVE
+// header.
+bool startsLikeEffectFile(ByteSource& source) {
+  RawGroup start{};
+  auto read = readAt(source, 0, start);
+  return read.got == start.size() && !startsLikeWav(start.data()) && isXaSoundGroup(start);
+}
+
+// Reads the WAV file's sound, at most as long as the entry.
+Outcome readSound(const Replacement& replacement, WavSound& sound) {
+  const char* path = replacement.wavPath;
+  std::FILE* wav = openInput(path);
   // The reader walks the file by offset, from its size: only a regular file has one.
   if (wav == nullptr) {
-    return withReason("Cannot open", reasonOf(errno));
+    return systemProblem(path, "Cannot open", errno);
   }
   if (fileSize(wav) < 0) {
     std::fclose(wav);
-    return withReason("Cannot open", reasonOf(ESPIPE));
+    return systemProblem(path, "Cannot open", ESPIPE);
   }
   auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   auto source = fileSource(wav);
-  auto problem = readWavSound(source, wanted, sound);
-  RawGroup start{};
-  if (problem == "Not a WAV file" && readAt(source, 0, start).got == start.size() &&
-      isXaSoundGroup(start)) {
-    problem += "; lvlsnd-wav turns effect files into WAV files";
+  Outcome problem;
+  if (startsLikeEffectFile(source)) {
+    problem = Problem{path, "Not a WAV file; lvlsnd-wav turns effect files into WAV files", ""};
+  } else if ((problem = readWavSound(source, wanted, sound))) {
+    problem->name = path;
   }
   std::fclose(wav);
   return problem;
@@ -169,50 +184,52 @@ std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
 
 // The refusals of an OUT that is an input or no regular file, and of one another run is
 // changing: its lock is taken, as the level file's is, and held until it is replaced.
-std::pair<std::string, std::string> checkOut(Replacement& replacement) {
+Outcome checkOut(Replacement& replacement) {
   const char* out = replacement.outPath;
+  auto refused = [&](const std::string& text) { return Problem{out, text, ""}; };
   auto identity = identityOf(out);
   if (sameFile(identity, replacement.level.identity)) {
-    return {out, "Is the level file; leave out -o to change it in place"};
+    return refused("Is the level file; leave out -o to change it in place");
   }
   if (sameFile(identity, identityOf(replacement.wavPath))) {
-    return {out, "Is the WAV file"};
+    return refused("Is the WAV file");
   }
   auto kind = kindOfName(out, true);
   if (kind == NameKind::other) {
-    return {out, "Not a regular file"};
+    return refused("Not a regular file");
   }
   if (kind == NameKind::unknown) {
-    return {out, withReason("Cannot open", reasonOf(errno))};
+    return systemProblem(out, "Cannot open", errno);
   }
   if (kind == NameKind::regularFile) {
     replacement.outLock = lockFile(out);
     if (!replacement.outLock.held) {
-      return {out, replacement.outLock.busy ? "Being changed by another run"
-                                            : withReason("Cannot open", reasonOf(errno))};
+      return replacement.outLock.busy ? refused("Being changed by another run")
+                                      : systemProblem(out, "Cannot open", errno);
     }
   }
-  return {};
+  return std::nullopt;
 }
 
 // The refusals that keep a run from writing a wrong or unwanted file. In place it decides
-// whether the backup is written; with -o it takes OUT's lock when OUT exists. Returns the
-// complaint's file and problem, or an empty problem.
-std::pair<std::string, std::string> checkDestination(Replacement& replacement) {
+// whether the backup is written; with -o it takes OUT's lock when OUT exists.
+Outcome checkDestination(Replacement& replacement) {
   const char* level = replacement.levelPath;
   if (replacement.outPath != nullptr) {
     return checkOut(replacement);
   }
   std::string target;
   if (!resolveLink(level, target)) {
-    return {level, withReason("Cannot open", reasonOf(errno))};
+    return systemProblem(level, "Cannot open", errno);
   }
   if (nameCount(replacement.level.source.file) > 1) {
-    return {level, "Has other names (hard links) that would keep the old bytes; write a copy "
-                   "with -o"};
+    return Problem{level,
+                   "Has other names (hard links) that would keep the old bytes; write a copy "
+                   "with -o",
+                   ""};
   }
   if (isReadOnly(replacement.level.source.file, target.c_str())) {
-    return {level, "Read-only"};
+    return Problem{level, "Read-only", ""};
   }
   // Only "nothing there" means there is no backup yet: any other answer might hide the backup
   // of the original, which must never be replaced by a copy of a changed level file.
@@ -220,15 +237,15 @@ std::pair<std::string, std::string> checkDestination(Replacement& replacement) {
   switch (kindOfName(replacement.backup.c_str(), false)) {
   case NameKind::missing:
     replacement.writeBackup = true;
-    return {};
+    return std::nullopt;
   case NameKind::regularFile:
-    return {};
+    return std::nullopt;
   case NameKind::other:
-    return {replacement.backup, "Not a regular file; the original would not be kept"};
+    return Problem{replacement.backup, "Not a regular file; the original would not be kept", ""};
   case NameKind::unknown:
     break;
   }
-  return {replacement.backup, withReason("Cannot read", reasonOf(errno))};
+  return systemProblem(replacement.backup, "Cannot read", errno);
 }
 
 // The entry's stored groups with the sound encoded into its units, padded with silence.
@@ -250,9 +267,19 @@ std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std
   return groups;
 }
 
+// The problem of a read of the level file that failed or came up short: a read with no error
+// that came up short means the file was cut while it was copied.
+Problem levelReadProblem(const Replacement& replacement) {
+  if (replacement.level.failed) {
+    return systemProblem(replacement.levelPath, "Cannot read", replacement.level.error);
+  }
+  return {replacement.levelPath, "Cannot read", "it got shorter while it was read"};
+}
+
 // Copies the level file's bytes from the current position up to `end` into `out`.
-Transfer copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
-                        std::vector<std::uint8_t>& buffer) {
+Outcome copyLevelBytes(Replacement& replacement, std::int64_t end, FileUpdate& out,
+                       const std::string& outName, std::vector<std::uint8_t>& buffer) {
+  auto& level = replacement.level;
   while (level.position < end) {
     auto count = static_cast<std::size_t>(
         std::min<std::int64_t>(end - level.position, static_cast<std::int64_t>(buffer.size())));
@@ -260,99 +287,91 @@ Transfer copyLevelBytes(LevelStream& level, std::int64_t end, std::FILE* out,
     readBytes(level, std::span(buffer).first(count));
     // A level file cut short while it is copied reads as 255 from its end and stops there.
     if (level.failed || level.position != start + static_cast<std::int64_t>(count)) {
-      return Transfer::readFailed;
+      return levelReadProblem(replacement);
     }
-    if (std::fwrite(buffer.data(), 1, count, out) != count) {
-      return Transfer::writeFailed;
+    if (!writeToUpdate(out, buffer.data(), count)) {
+      return systemProblem(outName, "Cannot write", out.error);
     }
   }
-  return Transfer::done;
+  return std::nullopt;
 }
 
 // Writes the level file, with `groups` in place of the entry's stored groups (or unchanged
-// when there are none), into the open temporary file `out`.
-Transfer writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                         std::FILE* out) {
+// when there are none), into `out`, the update of the file called `outName`.
+Outcome writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                        FileUpdate& out, const std::string& outName) {
   std::vector<std::uint8_t> buffer(copyBufferSize);
-  auto& level = replacement.level;
   auto groupsStart = std::int64_t{replacement.entry.groupOffset};
   auto groupBytes = groups.size() * storedGroupSize;
-  seekLevel(level, 0);
+  seekLevel(replacement.level, 0);
   if (!groups.empty()) {
-    auto transfer = copyLevelBytes(level, groupsStart, out, buffer);
-    if (transfer != Transfer::done) {
-      return transfer;
+    if (auto problem = copyLevelBytes(replacement, groupsStart, out, outName, buffer)) {
+      return problem;
     }
-    if (std::fwrite(groups.data(), 1, groupBytes, out) != groupBytes) {
-      return Transfer::writeFailed;
+    if (!writeToUpdate(out, groups.data(), groupBytes)) {
+      return systemProblem(outName, "Cannot write", out.error);
     }
-    seekLevel(level, groupsStart + static_cast<std::int64_t>(groupBytes));
+    seekLevel(replacement.level, groupsStart + static_cast<std::int64_t>(groupBytes));
   }
-  return copyLevelBytes(level, replacement.levelSize, out, buffer);
+  return copyLevelBytes(replacement, replacement.levelSize, out, outName, buffer);
 }
 
 // Writes the level file with `groups` in place of the entry's stored groups (or unchanged
 // when there are none) as the file `path` leads to, through a file update; `targetLock` guards
-// that file when it is the level file. Returns false after a complaint; the file is then as it
-// was, or already complete.
-bool writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                    const std::string& path, FileLock* targetLock, Console console) {
-  auto update = beginUpdate(path, UpdateKind::userData);
-  if (update.file == nullptr) {
-    complain(console, path, withReason("Cannot create", update.failure));
-    return false;
+// that file when it is the level file. On a problem the file is as it was, or already complete.
+Outcome writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
+                       const std::string& path, FileLock* targetLock) {
+  FileUpdate update;
+  if (!beginUpdate(update, path, UpdateKind::userData)) {
+    return Problem{path, "Cannot create", reasonNotBegun(update)};
   }
+  Outcome problem;
   if (!copyPermissions(replacement.level.source.file, update.file,
                        replacement.outPath == nullptr)) {
-    auto reason = reasonOf(errno);
-    abandonUpdate(update);
-    complain(console, path, withReason("Cannot write", reason));
-    return false;
+    problem = systemProblem(path, "Cannot write", errno);
   }
-  auto transfer = writeLevelBytes(replacement, groups, update.file);
-  if (transfer != Transfer::done) {
-    const auto& level = replacement.level;
-    // A read with no error that came up short: the file was cut while it was copied.
-    auto reason = transfer == Transfer::writeFailed ? reasonOf(errno)
-                  : level.failed                    ? reasonOf(level.error)
-                                 : std::string("it got shorter while it was read");
-    abandonUpdate(update);
-    complainOfTransfer(console, transfer, replacement.levelPath, path, reason);
-    return false;
+  if (!problem) {
+    problem = writeLevelBytes(replacement, groups, update, path);
   }
-  if (!groups.empty()) {
+  if (!problem && !groups.empty()) {
     // Read in full: nothing holds the level file open while it is replaced.
     closeLevelStream(replacement.level);
   }
-  if (!commitUpdate(update, targetLock)) {
-    complain(console, path, withReason("Cannot write", update.failure));
-    return false;
+  if (!problem && !commitUpdate(update, targetLock)) {
+    problem = systemProblem(path, "Cannot write", update.error);
   }
-  return true;
+  abandonUpdate(update);
+  return problem;
 }
 
-int replaceEffect(Replacement& replacement, Console console) {
-  auto problem = findEntry(replacement);
-  if (!problem.empty()) {
-    complain(console, replacement.levelPath, problem);
-    return exitComplaint;
+// The refusal of a sound at another rate than the effect's.
+Outcome checkRate(const Replacement& replacement, const WavSound& sound) {
+  if (sound.sampleRate == replacement.rate) {
+    return std::nullopt;
   }
+  auto rate = std::to_string(replacement.rate);
+  auto soundRate = std::to_string(sound.sampleRate);
+  return Problem{replacement.wavPath,
+                 soundRate + " Hz, but the effect plays at " + rate + " Hz; resample it to " +
+                     rate + " Hz or give --rate " + soundRate,
+                 ""};
+}
+
+// Everything a run does once the level file is open and locked.
+Outcome replaceEffect(Replacement& replacement, Console console) {
   WavSound sound;
-  problem = readSound(replacement, sound);
-  if (problem.empty() && sound.sampleRate != replacement.rate) {
-    problem = std::to_string(sound.sampleRate) + " Hz, but the effect plays at " +
-              std::to_string(replacement.rate) + " Hz; resample it to " +
-              std::to_string(replacement.rate) + " Hz or give --rate " +
-              std::to_string(sound.sampleRate);
+  auto problem = findEntry(replacement);
+  if (!problem) {
+    problem = readSound(replacement, sound);
   }
-  if (!problem.empty()) {
-    complain(console, replacement.wavPath, problem);
-    return exitComplaint;
+  if (!problem) {
+    problem = checkRate(replacement, sound);
   }
-  auto [refused, refusal] = checkDestination(replacement);
-  if (!refusal.empty()) {
-    complain(console, refused, refusal);
-    return exitComplaint;
+  if (!problem) {
+    problem = checkDestination(replacement);
+  }
+  if (problem) {
+    return problem;
   }
   auto effectSamples =
       static_cast<std::uint64_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
@@ -366,34 +385,33 @@ int replaceEffect(Replacement& replacement, Console console) {
   auto frames = sound.frames;
   auto groups = encodedGroups(replacement, std::move(sound.samples));
   if (groups.empty()) {
-    complain(console, replacement.levelPath,
-             withReason("Cannot read", reasonOf(replacement.level.error)));
-    return exitComplaint;
+    return systemProblem(replacement.levelPath, "Cannot read", replacement.level.error);
   }
   // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
   // the backup is on the disk before the level file is replaced.
   if (replacement.writeBackup &&
-      !writeLevelFile(replacement, {}, replacement.backup, nullptr, console)) {
-    return exitComplaint;
+      (problem = writeLevelFile(replacement, {}, replacement.backup, nullptr))) {
+    return problem;
   }
   bool inPlace = replacement.outPath == nullptr;
   auto* targetLock = inPlace ? &replacement.lock : &replacement.outLock;
-  if (!writeLevelFile(replacement, groups, inPlace ? replacement.levelPath : replacement.outPath,
-                      targetLock->held ? targetLock : nullptr, console)) {
-    return exitComplaint;
+  if ((problem = writeLevelFile(replacement, groups,
+                                inPlace ? replacement.levelPath : replacement.outPath,
+                                targetLock->held ? targetLock : nullptr))) {
+    return problem;
   }
   if (frames > effectSamples) {
-    complain(console, replacement.wavPath,
-             "Kept the first " + secondsOf(effectSamples, replacement.rate) + " of " +
-                 secondsOf(frames, replacement.rate));
-    return exitComplaint;
+    return Problem{replacement.wavPath,
+                   "Kept the first " + secondsOf(effectSamples, replacement.rate) + " of " +
+                       secondsOf(frames, replacement.rate),
+                   ""};
   }
-  return exitDone;
+  return std::nullopt;
 }
 
 } // namespace
 
-int runReplaceTool(int argc, const char* const* argv, Console console) {
+int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   auto line = readCommandLine(argc, argv, {"-o", "--rate"});
   Replacement replacement;
   readRateOption(line, line.values[1], replacement.rate);
@@ -408,14 +426,16 @@ int runReplaceTool(int argc, const char* const* argv, Console console) {
   replacement.wavPath = line.operands[2];
   replacement.outPath = line.values[0];
   auto problem = openLevelFile(replacement);
-  int status = exitComplaint;
-  if (!problem.empty()) {
-    complain(console, replacement.levelPath, problem);
-  } else {
-    status = replaceEffect(replacement, console);
+  if (!problem) {
+    problem = replaceEffect(replacement, console);
+  }
+  if (problem) {
+    complain(console, *problem);
   }
   closeLevelStream(replacement.level);
   releaseLock(replacement.lock);
   releaseLock(replacement.outLock);
-  return status;
+  return problem ? exitComplaint : exitDone;
 }
+
+} // namespace lvlsnd

@@ -2,7 +2,11 @@
 // file, leaving every other byte of the file as it was.
 #pragma once
 
-#include "program.hpp"
+#include "messages.hpp"
+
+namespace lvlsnd {
 
 // The whole program: options, level file, entry index, WAV file; returns the exit status.
-int runReplaceTool(int argc, const char* const* argv, Console console);
+int lvlsndReplaceMain(int argc, const char* const* argv, Console console);
+
+} // namespace lvlsnd

@@ -1,5 +1,5 @@
 // lvlsnd-wav: converts effect files into WAV files.
-#include "program.hpp"
+#include "console.hpp"
 #include "wav_tool.hpp"
 
 #ifdef _WIN32
@@ -10,4 +10,4 @@ int _dowildcard = -1;
 }
 #endif
 
-LVLSND_CONSOLE_MAIN(runWavTool, "lvlsnd-wav")
+LVLSND_CONSOLE_MAIN(lvlsnd::lvlsndWavMain, "lvlsnd-wav")

@@ -1,12 +1,14 @@
 #include "wav_page.hpp"
 
-#include "platform.hpp"
-#include "program.hpp"
+#include "command_line.hpp"
+#include "paths.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
+
+namespace lvlsnd {
 
 EffectSummary startSummary(const std::string& effectPath, const std::string& wavPath,
                            std::uint64_t groups, std::uint64_t sampleCount) {
@@ -279,3 +281,5 @@ std::string pageEnd(std::size_t effectCount) {
   return "</tbody>\n</table>\n<p>" + std::to_string(effectCount) +
          " effect files.</p>\n</body>\n</html>\n";
 }
+
+} // namespace lvlsnd

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace lvlsnd {
+
 // A waveform is drawn in this many columns, each the lowest and highest sample that falls in
 // it, so that a summary stays a few KB whatever the effect's length.
 inline constexpr std::size_t waveformColumns = 600;
@@ -44,3 +46,5 @@ std::string pageStart(const std::string& firstEffectPath, const std::string& lev
 std::string pageRow(const EffectSummary& summary, const std::string& pagePath, std::uint32_t rate);
 // The end of the page, after the rows of `effectCount` effect files.
 std::string pageEnd(std::size_t effectCount);
+
+} // namespace lvlsnd

@@ -1,6 +1,8 @@
 #include "wav_tool.hpp"
 
 #include "command_line.hpp"
+#include "file_update.hpp"
+#include "files.hpp"
 #include "wav.hpp"
 #include "wav_page.hpp"
 #include "xa_adpcm.hpp"
@@ -11,6 +13,8 @@
 #include <cstring>
 #include <string_view>
 #include <vector>
+
+namespace lvlsnd {
 
 std::string wavNameFor(const std::string& effectPath) {
   std::string_view extension = ".raw";
@@ -64,10 +68,17 @@ ExistingWav openExistingWav(const std::string& path, std::uint64_t groupCount) {
   existing.sameSamples = existing.file != nullptr;
   if (existing.file != nullptr) {
     existing.source = fileSource(existing.file);
-    existing.sameSamples = readWavLayout(existing.source, existing.layout).empty() &&
+    existing.sameSamples = !readWavLayout(existing.source, existing.layout) &&
                            existing.layout.frames == groupCount * samplesPerEffectGroup;
   }
   return existing;
+}
+
+void closeExistingWav(ExistingWav& existing) {
+  if (existing.file != nullptr) {
+    std::fclose(existing.file);
+    existing.file = nullptr;
+  }
 }
 
 // Whether the existing WAV file holds `samples` from frame `first` on; anything it cannot show
@@ -75,38 +86,74 @@ ExistingWav openExistingWav(const std::string& path, std::uint64_t groupCount) {
 bool holdsSamples(ExistingWav& existing, std::uint64_t first, std::span<const std::int16_t> samples,
                   std::span<std::int16_t> buffer) {
   auto held = buffer.first(samples.size());
-  return readWavFrames(existing.source, existing.layout, first, held).empty() &&
+  return !readWavFrames(existing.source, existing.layout, first, held) &&
          std::equal(held.begin(), held.end(), samples.begin());
 }
 
-// How a conversion ended: its transfer, and the first group (from 1) that is no XA sound group.
-struct Decoding {
-  Transfer transfer = Transfer::done;
-  std::uint64_t strangeGroup = 0;
+// One effect file being converted: where its bytes come from, its name and its WAV file's, as
+// typed, and how many whole groups it holds.
+struct Effect {
+  ByteSource& source;
+  std::string name;
+  std::string wavName;
+  std::uint64_t groupCount = 0;
 };
 
-// Writes the WAV header, then decodes `groupCount` raw groups from `input` into `output`, into
-// `summary` when there is one, and compares them with `existing` while it holds the same.
-Decoding decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCount,
-                      std::uint32_t rate, ConversionBuffers& buffers, EffectSummary* summary,
-                      ExistingWav& existing) {
-  auto header = monoWavHeader(rate, static_cast<std::uint32_t>(groupCount * wavBytesPerGroup));
-  if (std::fwrite(header.data(), 1, header.size(), output) != header.size()) {
-    return {Transfer::writeFailed};
+Problem notAnEffectFile(const std::string& name, std::uint64_t group) {
+  return {name,
+          "Not an effect file (group " + std::to_string(group) +
+              " is not an XA sound group); lvlsnd extracts effect files from a level file",
+          ""};
+}
+
+// Reads groups `first` on into all of `groups`. A file that ends before them got shorter while
+// it was read: its size said it held them.
+Outcome readGroups(Effect& effect, std::uint64_t first, std::span<RawGroup> groups) {
+  auto bytes = std::as_writable_bytes(groups);
+  auto read = readAt(effect.source, static_cast<std::int64_t>(first * rawGroupSize),
+                     {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+  if (read.failed) {
+    return systemProblem(effect.name, "Cannot read", read.error);
+  }
+  if (read.got != bytes.size()) {
+    return Problem{effect.name, "Cannot read", "it got shorter while it was read"};
+  }
+  return std::nullopt;
+}
+
+// Decodes the chunk's groups into `buffers.samples`; the problem of a group that is no XA sound
+// group.
+Outcome decodeChunk(const Effect& effect, std::uint64_t first, std::size_t count,
+                    ConversionBuffers& buffers, PredictorState& state) {
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!isXaSoundGroup(buffers.groups[k])) {
+      return notAnEffectFile(effect.name, first + k + 1);
+    }
+    auto samples = std::span(buffers.samples).subspan(k * samplesPerEffectGroup);
+    decodeEffectGroup(buffers.groups[k], state, samples.first<samplesPerEffectGroup>());
+  }
+  return std::nullopt;
+}
+
+// Writes the WAV header, then decodes the effect's groups into `wav`, into `summary` when there
+// is one, and compares them with `existing` while it holds the same.
+Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
+                     ConversionBuffers& buffers, EffectSummary* summary, ExistingWav& existing) {
+  auto header =
+      monoWavHeader(rate, static_cast<std::uint32_t>(effect.groupCount * wavBytesPerGroup));
+  if (!writeToUpdate(wav, header.data(), header.size())) {
+    return systemProblem(effect.wavName, "Cannot write", wav.error);
   }
   PredictorState state;
-  for (std::uint64_t done = 0; done < groupCount;) {
+  for (std::uint64_t done = 0; done < effect.groupCount;) {
     auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(groupCount - done, groupsPerChunk));
-    if (std::fread(buffers.groups.data(), rawGroupSize, count, input) != count) {
-      return {Transfer::readFailed};
+        static_cast<std::size_t>(std::min<std::uint64_t>(effect.groupCount - done, groupsPerChunk));
+    auto problem = readGroups(effect, done, std::span(buffers.groups).first(count));
+    if (!problem) {
+      problem = decodeChunk(effect, done, count, buffers, state);
     }
-    for (std::size_t k = 0; k < count; ++k) {
-      if (!isXaSoundGroup(buffers.groups[k])) {
-        return {Transfer::done, done + k + 1};
-      }
-      auto samples = std::span(buffers.samples).subspan(k * samplesPerEffectGroup);
-      decodeEffectGroup(buffers.groups[k], state, samples.first<samplesPerEffectGroup>());
+    if (problem) {
+      return problem;
     }
     auto decoded = std::span(buffers.samples).first(count * samplesPerEffectGroup);
     for (std::size_t n = 0; n < decoded.size(); ++n) {
@@ -119,12 +166,12 @@ Decoding decodeGroups(std::FILE* input, std::FILE* output, std::uint64_t groupCo
       existing.sameSamples =
           holdsSamples(existing, done * samplesPerEffectGroup, decoded, buffers.existingSamples);
     }
-    if (std::fwrite(buffers.wavBytes.data(), wavBytesPerGroup, count, output) != count) {
-      return {Transfer::writeFailed};
+    if (!writeToUpdate(wav, buffers.wavBytes.data(), count * wavBytesPerGroup)) {
+      return systemProblem(effect.wavName, "Cannot write", wav.error);
     }
     done += count;
   }
-  return {};
+  return std::nullopt;
 }
 
 // The page of the files converted, written as they are: its update, and how many rows it has.
@@ -134,14 +181,15 @@ struct Page {
   std::string level; // of every effect file, when they are of one level
   std::size_t rows = 0;
   bool started = false;
-  bool written = true; // every write so far; the update's failure says why one did not
 };
 
+bool writingPage(const Page& page) {
+  return page.update.state == UpdateState::begun;
+}
+
+// A failed write spoils the update, which then refuses to be committed.
 void writeToPage(Page& page, const std::string& text) {
-  if (page.written && std::fwrite(text.data(), 1, text.size(), page.update.file) != text.size()) {
-    page.written = false;
-    page.update.failure = reasonOf(errno);
-  }
+  writeToUpdate(page.update, text.data(), text.size());
 }
 
 // What one run converts: the rate, whether edits may be replaced, and the page.
@@ -152,125 +200,113 @@ struct Conversion {
   ConversionBuffers buffers;
 };
 
-// The refusal of a finished decoding that must not become the WAV file; "" when it may.
-std::string refusalOf(const Decoding& decoding, const ExistingWav& existing, bool force) {
-  if (decoding.strangeGroup != 0) {
-    return "Not an effect file (group " + std::to_string(decoding.strangeGroup) +
-           " is not an XA sound group); lvlsnd extracts effect files from a level file";
+// Adds the effect's row to the page, after its heading when it is the first.
+void addToPage(Page& page, const EffectSummary& summary, std::uint32_t rate) {
+  if (!page.started) {
+    writeToPage(page, pageStart(summary.effectPath, page.level, rate));
+    page.started = true;
   }
-  if (!existing.sameSamples && !force) {
-    return "Exists and holds other samples (an edit?); give --force to replace it";
-  }
-  return "";
+  writeToPage(page, pageRow(summary, page.path, rate));
+  ++page.rows;
 }
 
-// Writes the WAV file for the open effect file through a file update, so that it is absent, as
-// it was, or complete. Returns false after a complaint.
-bool writeWavFile(std::FILE* input, const char* inputPath, std::uint64_t groupCount,
-                  Conversion& conversion, Console console) {
-  auto outputPath = wavNameFor(inputPath);
+// Writes the WAV file for the effect through a file update, so that it is absent, as it was,
+// or complete. `identity` is the effect file's, which the WAV file must never replace.
+Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& conversion,
+                     Console console) {
   // Never written over the effect file itself, whatever link leads there.
-  if (sameFile(identityOf(outputPath.c_str()), identityOf(input))) {
-    complain(console, outputPath, "Cannot create (it is the effect file)");
-    return false;
+  if (sameFile(identityOf(effect.wavName.c_str()), identity)) {
+    return Problem{effect.wavName, "Cannot create", "it is the effect file"};
   }
-  auto update = beginUpdate(outputPath, UpdateKind::remakeable);
-  if (update.file == nullptr) {
-    complain(console, outputPath, withReason("Cannot create", update.failure));
-    return false;
+  FileUpdate wav;
+  if (!beginUpdate(wav, effect.wavName, UpdateKind::remakeable)) {
+    return Problem{effect.wavName, "Cannot create", reasonNotBegun(wav)};
   }
-  std::setvbuf(update.file, nullptr, _IONBF, 0);
-  std::fprintf(console.out, "Converting %s to %s (%" PRIu64 " groups)...\n", inputPath,
-               outputPath.c_str(), groupCount);
+  std::fprintf(console.out, "Converting %s to %s (%" PRIu64 " groups)...\n", effect.name.c_str(),
+               effect.wavName.c_str(), effect.groupCount);
   auto& page = conversion.page;
   EffectSummary summary;
-  if (page.update.file != nullptr) {
-    summary = startSummary(inputPath, outputPath, groupCount, groupCount * samplesPerEffectGroup);
+  if (writingPage(page)) {
+    summary = startSummary(effect.name, effect.wavName, effect.groupCount,
+                           effect.groupCount * samplesPerEffectGroup);
   }
   // With --force nothing is compared: whatever is there goes.
-  auto existing = conversion.force ? ExistingWav{} : openExistingWav(outputPath, groupCount);
-  auto decoding = decodeGroups(input, update.file, groupCount, conversion.rate, conversion.buffers,
-                               page.update.file != nullptr ? &summary : nullptr, existing);
-  auto reason = reasonOf(decoding.transfer == Transfer::done ? 0 : errno);
-  if (existing.file != nullptr) {
-    std::fclose(existing.file);
+  auto existing =
+      conversion.force ? ExistingWav{} : openExistingWav(effect.wavName, effect.groupCount);
+  auto problem = decodeGroups(effect, wav, conversion.rate, conversion.buffers,
+                              writingPage(page) ? &summary : nullptr, existing);
+  closeExistingWav(existing);
+  if (!problem && !existing.sameSamples) {
+    problem = Problem{effect.wavName,
+                      "Exists and holds other samples (an edit?); give --force to replace it", ""};
   }
-  auto refusal = refusalOf(decoding, existing, conversion.force);
-  if (decoding.transfer != Transfer::done || !refusal.empty()) {
-    abandonUpdate(update);
-    if (decoding.transfer != Transfer::done) {
-      complainOfTransfer(console, decoding.transfer, inputPath, outputPath, reason);
-    } else {
-      complain(console, decoding.strangeGroup != 0 ? inputPath : outputPath, refusal);
-    }
-    return false;
+  if (!problem && !commitUpdate(wav, nullptr)) {
+    problem = systemProblem(effect.wavName, "Cannot write", wav.error);
   }
-  if (!commitUpdate(update, nullptr)) {
-    complain(console, outputPath, withReason("Cannot write", update.failure));
-    return false;
+  abandonUpdate(wav);
+  if (problem) {
+    return problem;
   }
-  if (page.update.file != nullptr) {
-    if (!page.started) {
-      writeToPage(page, pageStart(inputPath, page.level, conversion.rate));
-      page.started = true;
-    }
-    writeToPage(page, pageRow(summary, page.path, conversion.rate));
-    ++page.rows;
+  if (writingPage(page)) {
+    addToPage(page, summary, conversion.rate);
   }
-  return true;
+  return std::nullopt;
 }
 
-// Why the open file cannot be converted as an effect file, judged by its first group; empty
-// when it can. A WAV file or a level file given by mistake would decode to noise. The file is left
-// at its start.
-std::string problemOfStart(std::FILE* input) {
+// Why the effect cannot be converted as an effect file, judged by its first group. A WAV file
+// or a level file given by mistake would decode to noise.
+Outcome problemOfStart(Effect& effect) {
   RawGroup start{};
-  auto got = std::fread(start.data(), 1, start.size(), input);
-  if (std::ferror(input) != 0 || !seekFile(input, 0)) {
-    return withReason("Cannot read", reasonOf(errno));
+  auto read = readAt(effect.source, 0, start);
+  if (read.failed) {
+    return systemProblem(effect.name, "Cannot read", read.error);
   }
-  if (got >= 12 && std::memcmp(start.data(), "RIFF", 4) == 0 &&
+  if (read.got >= 12 && std::memcmp(start.data(), "RIFF", 4) == 0 &&
       std::memcmp(start.data() + 8, "WAVE", 4) == 0) {
-    return "A WAV file, not an effect file";
+    return Problem{effect.name, "A WAV file, not an effect file", ""};
   }
-  if (got == start.size() && !isXaSoundGroup(start)) {
-    return "Not an effect file (group 1 is not an XA sound group); lvlsnd extracts effect files "
-           "from a level file";
+  if (read.got == start.size() && !isXaSoundGroup(start)) {
+    return notAnEffectFile(effect.name, 1);
   }
-  return "";
+  return std::nullopt;
 }
 
-// Converts one effect file into a WAV file beside it. Returns false after a complaint.
-bool convertEffectFile(const char* path, Conversion& conversion, Console console) {
-  std::FILE* input = openInput(path);
-  auto openFailure = reasonOf(input == nullptr ? errno : ESPIPE);
-  if (input != nullptr) {
-    std::setvbuf(input, nullptr, _IONBF, 0);
+// Converts the effect file whose bytes `source` holds, `size` of them, into its WAV file.
+Outcome convertEffect(ByteSource& source, std::int64_t size, const std::string& name,
+                      const FileIdentity& identity, Conversion& conversion, Console console) {
+  Effect effect{source, name, wavNameFor(name), static_cast<std::uint64_t>(size) / rawGroupSize};
+  if (effect.groupCount * wavBytesPerGroup > largestWavData) {
+    return Problem{name, "Too long for a WAV file", ""};
   }
-  // Only a regular file has a size, and the WAV header is written from it.
-  std::int64_t size = input != nullptr ? fileSize(input) : -1;
-  auto groupCount = static_cast<std::uint64_t>(size) / rawGroupSize;
-  bool converted = false;
-  std::string problem;
-  if (size < 0) {
-    complain(console, path, withReason("Cannot open", openFailure));
-  } else if (groupCount * wavBytesPerGroup > largestWavData) {
-    complain(console, path, "Too long for a WAV file");
-  } else if (!(problem = problemOfStart(input)).empty()) {
-    complain(console, path, problem);
-  } else {
-    converted = writeWavFile(input, path, groupCount, conversion, console);
-  }
-  if (input != nullptr) {
-    std::fclose(input);
+  auto problem = problemOfStart(effect);
+  if (!problem) {
+    problem = writeWavFile(effect, identity, conversion, console);
   }
   auto leftOver = static_cast<std::uint64_t>(size) % rawGroupSize;
-  if (converted && leftOver != 0) {
-    complain(console, path,
-             "Left out " + std::to_string(leftOver) + " bytes after the last whole group");
-    return false;
+  if (!problem && leftOver != 0) {
+    problem = Problem{
+        name, "Left out " + std::to_string(leftOver) + " bytes after the last whole group", ""};
   }
-  return converted;
+  return problem;
+}
+
+// Converts one effect file into a WAV file beside it.
+Outcome convertEffectFile(const char* path, Conversion& conversion, Console console) {
+  std::FILE* input = openInput(path);
+  // Only a regular file has a size, and the WAV header is written from it.
+  auto size = input != nullptr ? fileSize(input) : -1;
+  if (size < 0) {
+    auto problem = systemProblem(path, "Cannot open", input == nullptr ? errno : ESPIPE);
+    if (input != nullptr) {
+      std::fclose(input);
+    }
+    return problem;
+  }
+  std::setvbuf(input, nullptr, _IONBF, 0); // read in whole chunks
+  auto source = fileSource(input);
+  auto problem = convertEffect(source, size, path, identityOf(input), conversion, console);
+  std::fclose(input);
+  return problem;
 }
 
 // Whether `path` can be the page: a name ending in .html or .htm, in any case, that leads to
@@ -289,37 +325,58 @@ bool isPageName(const std::string& path, const std::vector<const char*>& effects
   });
 }
 
-// Begins the page; a page that cannot be begun is complained of, and the files are still
-// converted.
-void beginPage(Page& page, Console console) {
-  page.update = beginUpdate(page.path, UpdateKind::remakeable);
-  if (page.update.file == nullptr) {
-    complain(console, page.path, withReason("Cannot create", page.update.failure));
-  }
-}
-
-// Finishes the page of the files converted. Returns false after a complaint.
-bool finishPage(Page& page, std::uint32_t rate, Console console) {
-  if (page.update.file == nullptr) {
-    return false;
+// Finishes the page of the files converted: a page with no row says so, under its heading.
+Outcome finishPage(Page& page, std::uint32_t rate) {
+  if (!writingPage(page)) {
+    return std::nullopt; // it could not be begun, which was said then
   }
   if (!page.started) {
     writeToPage(page, pageStart("", page.level, rate));
   }
   writeToPage(page, pageEnd(page.rows));
-  if (!page.written) {
-    abandonUpdate(page.update);
+  if (!commitUpdate(page.update, nullptr)) {
+    return systemProblem(page.path, "Cannot write", page.update.error);
   }
-  if (!page.written || !commitUpdate(page.update, nullptr)) {
-    complain(console, page.path, withReason("Cannot write", page.update.failure));
-    return false;
+  return std::nullopt;
+}
+
+// Converts every effect file named, and writes the page when one is asked for. Returns false
+// after a complaint.
+bool convertAll(const std::vector<const char*>& files, Conversion& conversion, Console console) {
+  auto& page = conversion.page;
+  bool allConverted = true;
+  if (page.path != nullptr) {
+    page.level = levelOfEffects(files);
+    // A page that cannot be begun is complained of, and the files are still converted.
+    if (!beginUpdate(page.update, page.path, UpdateKind::remakeable)) {
+      complain(console, {page.path, "Cannot create", reasonNotBegun(page.update)});
+      allConverted = false;
+    }
   }
-  return true;
+  for (const char* file : files) {
+    if (auto problem = convertEffectFile(file, conversion, console)) {
+      complain(console, *problem);
+      allConverted = false;
+    }
+  }
+  if (auto problem = finishPage(page, conversion.rate)) {
+    complain(console, *problem);
+    allConverted = false;
+  }
+  return allConverted;
 }
 
 } // namespace
 
-int runWavTool(int argc, const char* const* argv, Console console) {
+Outcome convertEffectBytes(std::span<const std::uint8_t> bytes, const std::string& name,
+                           std::uint32_t rate, Console console) {
+  Conversion conversion;
+  conversion.rate = rate;
+  auto source = memorySource(bytes);
+  return convertEffect(source, std::ssize(bytes), name, FileIdentity{}, conversion, console);
+}
+
+int lvlsndWavMain(int argc, const char* const* argv, Console console) {
   auto line = readCommandLine(argc, argv, {"--rate", "--page"}, {"-f", "--force"});
   Conversion conversion;
   readRateOption(line, line.values[0], conversion.rate);
@@ -331,21 +388,11 @@ int runWavTool(int argc, const char* const* argv, Console console) {
   if (auto status = answerCommandLine(line, "lvlsnd-wav", usageText, console)) {
     return *status;
   }
-  auto& page = conversion.page;
-  if (page.path != nullptr && !isPageName(page.path, line.operands)) {
-    complain(console, page.path, "Not a page name; give a name ending in .html");
+  if (conversion.page.path != nullptr && !isPageName(conversion.page.path, line.operands)) {
+    complain(console, {conversion.page.path, "Not a page name; give a name ending in .html", ""});
     return exitUsage;
   }
-  if (page.path != nullptr) {
-    page.level = levelOfEffects(line.operands);
-    beginPage(page, console);
-  }
-  bool allConverted = true;
-  for (const char* file : line.operands) {
-    allConverted = convertEffectFile(file, conversion, console) && allConverted;
-  }
-  if (page.path != nullptr) {
-    allConverted = finishPage(page, conversion.rate, console) && allConverted;
-  }
-  return allConverted ? exitDone : exitComplaint;
+  return convertAll(line.operands, conversion, console) ? exitDone : exitComplaint;
 }
+
+} // namespace lvlsnd

@@ -1,5 +1,6 @@
 #include "effects.hpp"
 
+#include "file_update.hpp"
 #include "xa_adpcm.hpp"
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <span>
 #include <vector>
+
+namespace lvlsnd {
 
 std::string effectFileName(std::int32_t levelNumber, int entryIndex) {
   // Room for any 32-bit level number and index, so no name is ever cut short.
@@ -27,9 +30,10 @@ struct GroupChunks {
   std::vector<RawGroup> raw = std::vector<RawGroup>(groupsPerChunk);
 };
 
-// Converts the entry's stored groups into `file`.
-Transfer writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* file,
-                     GroupChunks& chunks) {
+// Converts the entry's stored groups into the update's file. False when the level file could
+// not be read (the stream says so) or the file could not be written.
+bool writeGroups(LevelStream& level, const SoundEntry& entry, FileUpdate& update,
+                 GroupChunks& chunks) {
   seekLevel(level, entry.groupOffset);
   std::size_t remaining = entry.groupCount > 0 ? static_cast<std::size_t>(entry.groupCount) : 0;
   while (remaining > 0) {
@@ -37,38 +41,37 @@ Transfer writeGroups(LevelStream& level, const SoundEntry& entry, std::FILE* fil
     auto storedBytes = std::as_writable_bytes(std::span(chunks.stored).first(count));
     readBytes(level, {reinterpret_cast<std::uint8_t*>(storedBytes.data()), storedBytes.size()});
     if (level.failed) {
-      return Transfer::readFailed;
+      return false;
     }
     for (std::size_t k = 0; k < count; ++k) {
       chunks.raw[k] = convertGroup(chunks.stored[k], entry.unitSelector);
     }
-    if (std::fwrite(chunks.raw.data(), rawGroupSize, count, file) != count) {
-      return Transfer::writeFailed;
+    if (!writeToUpdate(update, chunks.raw.data(), count * rawGroupSize)) {
+      return false;
     }
     remaining -= count;
   }
-  return Transfer::done;
+  return true;
 }
 
-// Writes one effect file. Its name never leads to the level file: a level file named like one
-// of its effects, or linked under such a name, would be destroyed while it is still being read.
-// Returns false when the level file could not be read for it.
-bool writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
-                 GroupChunks& chunks) {
-  std::FILE* file = createOutput(name, run.level.identity, run.console);
-  if (file == nullptr) {
-    return true;
+// Writes one effect file through a file update, so that it is complete or absent. Its name
+// never leads to the level file: a level file named like one of its effects, or linked under
+// such a name, would be replaced by its own effect. lvlsnd's messages give no reason.
+Outcome writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
+                    GroupChunks& chunks) {
+  FileUpdate update;
+  if (sameFile(identityOf(name.c_str()), run.level.identity) ||
+      !beginUpdate(update, name, UpdateKind::remakeable)) {
+    return Problem{name, "Cannot create", ""};
   }
   std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
                name.c_str(), entry.groupCount, run.path, entry.groupOffset);
-  auto transfer = writeGroups(run.level, entry, file, chunks);
-  transfer = finishOutput(file, name, transfer, run.path, run.console);
-  if (transfer != Transfer::readFailed) {
-    return true;
+  if (writeGroups(run.level, entry, update, chunks) && commitUpdate(update, nullptr)) {
+    return std::nullopt;
   }
-  // A bad sector spoils this effect, not the others: the next entry is read afresh.
-  clearReadFailure(run.level);
-  return false;
+  abandonUpdate(update);
+  return run.level.failed ? Problem{run.path, "Cannot read", ""}
+                          : Problem{name, "Cannot write", ""};
 }
 
 } // namespace
@@ -78,10 +81,20 @@ bool writeEffects(LevelRun& run, const SoundTable& table) {
   bool allRead = true;
   for (std::size_t index = 1; index < table.entries.size(); ++index) {
     const auto& entry = table.entries[index];
-    if (entry.groupCount != 0) {
-      auto name = effectFileName(run.levelNumber, static_cast<int>(index));
-      allRead = writeEffect(run, entry, name, chunks) && allRead;
+    if (entry.groupCount == 0) {
+      continue;
+    }
+    auto name = effectFileName(run.levelNumber, static_cast<int>(index));
+    if (auto problem = writeEffect(run, entry, name, chunks)) {
+      complain(run.console, *problem);
+    }
+    if (run.level.failed) {
+      // A bad sector spoils this effect, not the others: the next entry is read afresh.
+      allRead = false;
+      clearReadFailure(run.level);
     }
   }
   return allRead;
 }
+
+} // namespace lvlsnd

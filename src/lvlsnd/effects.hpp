@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <string>
 
+namespace lvlsnd {
+
 // The effect file's name, "effect<level>_<index>.raw", in the working directory.
 std::string effectFileName(std::int32_t levelNumber, int entryIndex);
 
 // Writes one effect file for every sound entry whose group count is not 0. Returns false when
-// the level file could not be read for some of them (those files are removed).
+// the level file could not be read for some of them (those files are not written).
 bool writeEffects(LevelRun& run, const SoundTable& table);
+
+} // namespace lvlsnd

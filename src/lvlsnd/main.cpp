@@ -1,5 +1,5 @@
 // lvlsnd: extracts the sound effects of a level file into effect files.
-#include "program.hpp"
+#include "console.hpp"
 #include "run.hpp"
 
-LVLSND_CONSOLE_MAIN(runTool, "lvlsnd")
+LVLSND_CONSOLE_MAIN(lvlsnd::lvlsndMain, "lvlsnd")

@@ -5,6 +5,8 @@
 #include <cinttypes>
 #include <limits>
 
+namespace lvlsnd {
+
 std::int32_t levelNumberFromPath(const char* path) {
   auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   while (*path != '\0' && !isDigit(*path)) {
@@ -43,7 +45,7 @@ SoundTable readTables(LevelRun& run) {
 int runLevelFile(const char* path, Console console) {
   auto run = openLevelRun(path, console);
   if (run.level.source.file == nullptr) {
-    complain(console, path, "Cannot open");
+    complain(console, {path, "Cannot open", ""});
     return exitComplaint;
   }
   std::fprintf(console.out, "Extracting Orrelin sound effects from level %d data:\n",
@@ -52,13 +54,13 @@ int runLevelFile(const char* path, Console console) {
   bool allRead = !run.level.failed && writeEffects(run, table);
   if (run.level.failed) {
     // A table read in part would name effects that are not in the file.
-    complain(console, path, "Cannot read");
+    complain(console, {path, "Cannot read", ""});
   }
   closeLevelStream(run.level);
   return allRead ? exitDone : exitComplaint;
 }
 
-int runTool(int argc, const char* const* argv, Console console) {
+int lvlsndMain(int argc, const char* const* argv, Console console) {
   if (argc != 2) {
     std::fputs("Usage: lvlsnd levelN.dat\n"
                "Function: Extracts Orrelin sound effects from level data\n"
@@ -69,3 +71,5 @@ int runTool(int argc, const char* const* argv, Console console) {
   }
   return runLevelFile(argv[1], console);
 }
+
+} // namespace lvlsnd

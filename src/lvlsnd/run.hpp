@@ -3,9 +3,11 @@
 #pragma once
 
 #include "level_file.hpp"
-#include "program.hpp"
+#include "messages.hpp"
 
 #include <cstdint>
+
+namespace lvlsnd {
 
 // One run over one level file: the path as typed, the level number that names the effect
 // files, the open level file and where messages go.
@@ -34,4 +36,6 @@ SoundTable readTables(LevelRun& run);
 int runLevelFile(const char* path, Console console);
 
 // The whole program: exactly one argument, the level file, or the usage text.
-int runTool(int argc, const char* const* argv, Console console);
+int lvlsndMain(int argc, const char* const* argv, Console console);
+
+} // namespace lvlsnd

@@ -1,12 +1,18 @@
 // What each half of the platform layer (platform_posix.cpp, platform_windows.cpp) gives the part
-// both share (platform_common.cpp), beside the calls of platform.hpp. Only the platform layer
-// includes it.
+// both share (platform_common.cpp, file_update.cpp), beside the calls of the public headers.
+// Only the platform layer includes it.
 #pragma once
 
-#include "platform.hpp"
+#include "console.hpp"
+#include "file_lock.hpp"
+#include "file_update.hpp"
+#include "files.hpp"
+#include "paths.hpp"
 
 #include <cstdio>
 #include <string>
+
+namespace lvlsnd {
 
 // The characters that separate folders in a path.
 extern const char* const pathSeparators;
@@ -30,11 +36,14 @@ void releaseLockBeforeReplacing(FileLock& lock);
 
 // Keeps the interrupt handlers out while the list of temporary files changes, so that they
 // never see it half changed: a POSIX signal handler runs in the middle of the program, the
-// Windows console handler on a thread of its own. Also installs them the first time.
+// Windows console handler on a thread of its own. On POSIX systems the first hold also installs
+// the signal handlers; the Windows console handler comes with the console (startUtf8Console).
 void holdInterrupts();
 void releaseInterrupts();
 
-// Removes every temporary file not yet renamed or removed (platform_common.cpp): what the
+// Removes every temporary file not yet renamed or removed (file_update.cpp): what the
 // interrupt handlers and the end of the program call. It only reads the list and removes
 // files, as a signal handler may.
 void removeTemporaryFiles();
+
+} // namespace lvlsnd

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace lvlsnd {
+
 const char* const pathSeparators = "/";
 
 std::FILE* openFile(const char* path, const char* mode) {
@@ -243,3 +245,5 @@ void releaseInterrupts() {
 void startProgram() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
+
+} // namespace lvlsnd

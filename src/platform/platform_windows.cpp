@@ -11,6 +11,8 @@
 #include <vector>
 #include <windows.h>
 
+namespace lvlsnd {
+
 const char* const pathSeparators = "/\\:";
 
 namespace {
@@ -360,3 +362,5 @@ int endUtf8Console(const char* program, int status) {
 void startProgram() {
   // Windows has no file-size signal.
 }
+
+} // namespace lvlsnd

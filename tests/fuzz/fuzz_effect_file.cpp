@@ -1,5 +1,5 @@
-// libFuzzer target: converts the input, any length and any bytes, as an effect file into a WAV
-// file, through the same function as lvlsnd-wav, in a scratch folder of its own.
+// libFuzzer target: converts the input, any length and any bytes, as an effect file read from
+// memory into a WAV file, through the same code as lvlsnd-wav, in a scratch folder of its own.
 #include "scratch_folder.hpp"
 #include "wav.hpp"
 #include "wav_tool.hpp"
@@ -7,15 +7,15 @@
 
 #include <cstring>
 
+using namespace lvlsnd;
+
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::FILE* devNull = std::fopen("/dev/null", "w");
   auto scratch = makeScratchFolder();
   auto effect = (scratch / "effect7_1.raw").string();
-  writeInput(effect, data, size);
-  const char* arguments[] = {"lvlsnd-wav", "--rate", "18900", effect.c_str()};
-  int status = runWavTool(4, arguments, {devNull, devNull});
+  auto problem = convertEffectBytes({data, size}, effect, 18900, {devNull, devNull});
   // A WAV file, or a file with a group that is no XA sound group, is refused with nothing
   // written; otherwise whole groups convert without a complaint, and a partial group is left
   // out with one.
@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto wav = scratch / "effect7_1.wav";
   bool held = wavFile || !soundGroups
-                  ? status == 1 && !fs::exists(wav)
-                  : status == (size % rawGroupSize == 0 ? 0 : 1) &&
+                  ? problem && !fs::exists(wav)
+                  : problem.has_value() == (size % rawGroupSize != 0) &&
                         fs::file_size(wav) == wavHeaderSize + groups * 2 * samplesPerEffectGroup;
   if (!held) {
     std::abort();

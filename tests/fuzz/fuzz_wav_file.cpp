@@ -4,13 +4,15 @@
 
 #include <cstdlib>
 
+using namespace lvlsnd;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // An entry holds at most 32767 groups of 112 samples; fuzz inputs are far shorter.
   constexpr std::size_t wantedSamples = 4096;
   auto source = memorySource({data, size});
   WavSound sound;
   auto problem = readWavSound(source, wantedSamples, sound);
-  if (sound.samples.size() > wantedSamples || (!problem.empty() && problem.size() > 80)) {
+  if (sound.samples.size() > wantedSamples || (problem && problem->text.size() > 80)) {
     std::abort();
   }
   return 0;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace lvlsnd;
+
 namespace {
 
 LevelLayout validLayout(std::uint8_t unitSelector) {

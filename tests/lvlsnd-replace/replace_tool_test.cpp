@@ -15,6 +15,8 @@
 
 namespace fs = std::filesystem;
 
+using namespace lvlsnd;
+
 namespace {
 
 class ReplaceToolTest : public ScratchTest {

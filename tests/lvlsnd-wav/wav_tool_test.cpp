@@ -12,6 +12,8 @@
 
 namespace fs = std::filesystem;
 
+using namespace lvlsnd;
+
 namespace {
 
 using WavToolTest = ScratchTest;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+using namespace lvlsnd;
+
 namespace {
 
 const std::string usageText = "Usage: lvlsnd levelN.dat\n"

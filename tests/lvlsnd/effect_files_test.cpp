@@ -6,6 +6,8 @@
 
 namespace fs = std::filesystem;
 
+using namespace lvlsnd;
+
 namespace {
 
 using EffectFilesTest = ScratchTest;
@@ -183,7 +185,7 @@ TEST_F(EffectFilesTest, ExistingFilesAreReplaced) {
   EXPECT_EQ(run.files["effect7_1.raw"], effectOf(layout.tail, 0));
 }
 
-TEST_F(EffectFilesTest, FilesThatCannotBeCreatedOrWrittenAreReportedAndSkipped) {
+TEST_F(EffectFilesTest, FilesThatCannotBeCreatedAreReportedAndSkipped) {
   LevelLayout layout;
   layout.tail = countingGroups(3, 0);
   layout.records = {{offsetToTail(1, 3, 0), 1, 0},
@@ -191,19 +193,23 @@ TEST_F(EffectFilesTest, FilesThatCannotBeCreatedOrWrittenAreReportedAndSkipped) 
                     {offsetToTail(3, 3, 120), 2, 0}};
   auto path = putLevelFile("level9.dat", buildLevelFile(layout));
   fs::create_directory(scratch.work / "effect9_1.raw");
-  fs::create_symlink("/dev/full", scratch.work / "effect9_2.raw");
+  // A link to a device is a POSIX case: Wine shows it to a Windows program as a file or as an
+  // error, depending on the machine.
+  bool device = !runningWindowsBuild();
+  if (device) {
+    fs::create_symlink("/dev/full", scratch.work / "effect9_2.raw");
+  }
   auto run = runLvlsnd(scratch, {path});
 
   auto groups = 0x800u + 32;
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "effect9_1.raw: Cannot create\neffect9_2.raw: Cannot write\n");
-  EXPECT_EQ(run.out, openingLines(9, path, 0x800) + effectLine("effect9_2.raw", 3, path, groups) +
+  EXPECT_EQ(run.err, std::string("effect9_1.raw: Cannot create\n") +
+                         (device ? "effect9_2.raw: Cannot create\n" : ""));
+  EXPECT_EQ(run.out, openingLines(9, path, 0x800) +
+                         (device ? "" : effectLine("effect9_2.raw", 3, path, groups)) +
                          effectLine("effect9_3.raw", 2, path, groups + 120));
-  // Wine cannot delete a name that leads to a device, so only a native build shows this.
-  if (!run.windowsBuild) {
-    EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.work / "effect9_2.raw")))
-        << "a file that could not be written is removed";
-  }
+  EXPECT_TRUE(!device || fs::is_symlink(scratch.work / "effect9_2.raw"))
+      << "nothing is renamed over a device";
   EXPECT_TRUE(fs::is_directory(scratch.work / "effect9_1.raw"));
   EXPECT_EQ(run.files["effect9_3.raw"], effectOf(slice(layout.tail, 120, 240), 0));
 }

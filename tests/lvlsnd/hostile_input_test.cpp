@@ -2,6 +2,8 @@
 // the reading rules give.
 #include "tool_test.hpp"
 
+using namespace lvlsnd;
+
 namespace {
 
 using HostileInputTest = ScratchTest;

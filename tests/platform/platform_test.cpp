@@ -7,6 +7,8 @@
 
 namespace fs = std::filesystem;
 
+using namespace lvlsnd;
+
 namespace {
 
 using PlatformTest = ScratchTest;

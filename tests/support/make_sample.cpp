@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+using namespace lvlsnd;
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fputs("Usage: lvlsnd_make_sample level3.dat\n", stderr);

@@ -33,10 +33,11 @@ inline std::string headerLines(const std::string& path, const std::string& sound
 // itself is pinned by the group conversion tests; these tests pin what goes around it.
 inline Bytes effectOf(const Bytes& groups, std::uint8_t unitSelector) {
   Bytes raw;
-  for (std::size_t at = 0; at < groups.size(); at += storedGroupSize) {
-    StoredGroup stored;
-    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at), storedGroupSize, stored.begin());
-    auto converted = convertGroup(stored, unitSelector);
+  for (std::size_t at = 0; at < groups.size(); at += lvlsnd::storedGroupSize) {
+    lvlsnd::StoredGroup stored;
+    std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at), lvlsnd::storedGroupSize,
+                stored.begin());
+    auto converted = lvlsnd::convertGroup(stored, unitSelector);
     raw.insert(raw.end(), converted.begin(), converted.end());
   }
   return raw;
@@ -81,16 +82,16 @@ inline std::string openingLines(int level, const std::string& path, std::uint32_
 // Raw groups as in an effect file, of random sample data, each odd unit with a random filter
 // (0 to 3) and range (0 to 12): loud enough that decoding hits the clamp.
 inline Bytes randomRawGroups(std::size_t count, std::uint32_t seed) {
-  Bytes groups(count * rawGroupSize);
+  Bytes groups(count * lvlsnd::rawGroupSize);
   for (std::size_t k = 0; k < groups.size(); ++k) {
     seed = seed * 1664525u + 1013904223u;
     groups[k] = static_cast<std::uint8_t>(seed >> 24);
   }
-  for (std::size_t at = 0; at < groups.size(); at += rawGroupSize) {
-    for (std::size_t unit = 1; unit < soundUnitCount; unit += 2) {
-      auto parameter = groups[at + rawUnitParameters + unit];
+  for (std::size_t at = 0; at < groups.size(); at += lvlsnd::rawGroupSize) {
+    for (std::size_t unit = 1; unit < lvlsnd::soundUnitCount; unit += 2) {
+      auto parameter = groups[at + lvlsnd::rawUnitParameters + unit];
       parameter = static_cast<std::uint8_t>((parameter & 0x30) | (parameter & 0x0F) % 13);
-      groups[at + rawUnitParameters + unit] = parameter;
+      groups[at + lvlsnd::rawUnitParameters + unit] = parameter;
     }
     // Each run of four parameter bytes twice, as in every XA sound group.
     std::copy_n(groups.begin() + static_cast<std::ptrdiff_t>(at + 4), 4,

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+using namespace lvlsnd;
+
 namespace {
 
 std::vector<std::int16_t> synthesize(double seconds, auto sampleAt) {

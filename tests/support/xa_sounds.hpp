@@ -3,7 +3,7 @@
 #pragma once
 
 #include "level_builder.hpp"
-#include "xa_adpcm.hpp"
+#include "xa_encoder.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -12,7 +12,8 @@ inline constexpr int sampleRate = 37800;
 
 // Stored groups that carry `even` in units 0, 2, 4, 6 and `odd` in units 1, 3, 5, 7, four
 // units of each a group, in order; the shorter one is followed by silent units.
-Bytes storedGroupsOf(const std::vector<SoundUnit>& even, const std::vector<SoundUnit>& odd);
+Bytes storedGroupsOf(const std::vector<lvlsnd::SoundUnit>& even,
+                     const std::vector<lvlsnd::SoundUnit>& odd);
 
 std::vector<std::int16_t> toneSamples();  // 0.3 s of 440 Hz
 std::vector<std::int16_t> sweepSamples(); // 0.4 s rising from 200 Hz to 4 kHz

@@ -1,5 +1,7 @@
 #include "command_line.hpp"
 
+namespace lvlsnd {
+
 namespace {
 
 // Reads the value option at argv[k], and its value: the next argument for the option alone
@@ -99,3 +101,5 @@ std::optional<int> answerCommandLine(const CommandLine& line, const char* progra
   }
   return std::nullopt;
 }
+
+} // namespace lvlsnd

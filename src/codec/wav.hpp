@@ -3,6 +3,7 @@
 #pragma once
 
 #include "byte_source.hpp"
+#include "problem.hpp"
 
 #include <array>
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+namespace lvlsnd {
 
 // RIFF, WAVE, a 16-byte fmt chunk and the data chunk's own header.
 inline constexpr std::size_t wavHeaderSize = 44;
@@ -47,16 +50,17 @@ struct WavLayout {
   std::uint64_t frames = 0; // whole frames, cut to what the file holds
 };
 // Finds the sound of a WAV file of a format readWavSound accepts. Returns what makes it
-// unreadable, or an empty text.
-std::string readWavLayout(ByteSource& source, WavLayout& layout);
+// unreadable; the problem's name is left to the caller.
+Outcome readWavLayout(ByteSource& source, WavLayout& layout);
 // Reads frames `first` on, as mono 16-bit samples, into all of `samples`; they must lie within
-// the layout's frames. Returns "Cannot read (<reason>)" for a read error, or an empty text.
-std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
-                          std::span<std::int16_t> samples);
+// the layout's frames. Returns "Cannot read" for a read error.
+Outcome readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
+                      std::span<std::int16_t> samples);
 
 // Reads up to `wantedSamples` samples of a WAV file: RIFF chunks in any order, unknown
 // chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;
 // mono, or stereo averaged to mono. A data chunk cut short gives the samples that are there.
-// Returns what makes the file unreadable ("Cannot read (<reason>)" for a read error), or an
-// empty text.
-std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound);
+// Returns what makes the file unreadable ("Cannot read" for a read error).
+Outcome readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound);
+
+} // namespace lvlsnd

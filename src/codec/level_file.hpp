@@ -3,13 +3,15 @@
 #pragma once
 
 #include "byte_source.hpp"
-#include "platform.hpp"
+#include "files.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
 #include <vector>
+
+namespace lvlsnd {
 
 // Blocks of a level file are placed on whole sectors; the block header owns the first one.
 inline constexpr std::uint32_t sectorSize = 2048;
@@ -93,3 +95,5 @@ struct SoundTable {
 std::uint32_t readSoundHeaderOffset(LevelStream& stream);
 // Reads the sound table from the current position, the start of the sound header.
 SoundTable readSoundTable(LevelStream& stream);
+
+} // namespace lvlsnd

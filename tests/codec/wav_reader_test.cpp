@@ -4,6 +4,8 @@
 #include "wav.hpp"
 #include "wav_builder.hpp"
 
+using namespace lvlsnd;
+
 namespace {
 
 struct ReadResult {
@@ -19,7 +21,8 @@ protected:
     auto source = memorySource(bytes);
     WavSound sound;
     ReadResult result;
-    result.problem = readWavSound(source, wanted, sound);
+    auto problem = readWavSound(source, wanted, sound);
+    result.problem = problem ? describe(*problem) : "";
     result.samples = sound.samples;
     result.leftOut = sound.frames - sound.samples.size();
     return result;

@@ -1,9 +1,11 @@
 #include "byte_source.hpp"
 
-#include "platform.hpp"
+#include "files.hpp"
 
 #include <algorithm>
 #include <cerrno>
+
+namespace lvlsnd {
 
 ByteSource fileSource(std::FILE* file) {
   ByteSource source;
@@ -67,3 +69,5 @@ void clearSourceFailure(ByteSource& source) {
     std::clearerr(source.file);
   }
 }
+
+} // namespace lvlsnd

@@ -4,6 +4,8 @@
 #include "tool_test.hpp"
 #include "xa_sounds.hpp"
 
+using namespace lvlsnd;
+
 namespace {
 
 constexpr std::size_t samplesPerGroup = 4 * samplesPerUnit; // per stereo channel

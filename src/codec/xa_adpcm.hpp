@@ -1,8 +1,9 @@
 // The 4-bit ADPCM sound group of CD-ROM XA audio as lvlsnd's programs see it: the layout of the
 // stored groups of a level file and of the raw groups of an effect file, what each program does
 // to one group (convert it, decode it, store units in it), and the prediction that turns a sound
-// unit's 4-bit samples into 16-bit ones. The WAV converter decodes with it and the replacer
-// encodes with it, so both do the very same arithmetic. Nothing here touches a file.
+// unit's 4-bit samples into 16-bit ones. The WAV converter decodes with it and the replacer's
+// encoder (xa_encoder.hpp) searches with it, so both do the very same arithmetic. Nothing here
+// touches a file.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
+
+namespace lvlsnd {
 
 // A group holds eight sound units of 28 samples. Its sample data is 28 words of four bytes:
 // sample j of unit u is in byte 4j + u/2 of the data, in the low nibble for an even unit and
@@ -30,6 +32,10 @@ inline constexpr std::size_t rawSampleData = 2 * soundUnitCount;
 
 using StoredGroup = std::array<std::uint8_t, storedGroupSize>;
 using RawGroup = std::array<std::uint8_t, rawGroupSize>;
+
+// Groups go through fixed buffers this many at a time, so memory stays flat whatever the size
+// of a file, and every read and write is large.
+inline constexpr std::size_t groupsPerChunk = 1024;
 
 // An effect lies in half the units of each group, the even or the odd ones: 112 samples.
 inline constexpr std::size_t unitsPerEffectGroup = soundUnitCount / 2;
@@ -107,34 +113,10 @@ struct SoundUnit {
 void decodeEffectGroup(std::span<const std::uint8_t, rawGroupSize> group, PredictorState& state,
                        std::span<std::int16_t, samplesPerEffectGroup> samples);
 
-// Encodes 28 samples with the filter (0 to 3) and range (0 to 12) whose decoding comes
-// closest, in least squared error, and leaves `state` as a decoder's after the unit. For the
-// few best codings the 4-bit samples are searched together, since rounding one sample changes
-// the prediction of all the ones after it; the result is never worse than rounding each.
-SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, PredictorState& state);
-// The same with each sample rounded to the nearest 4-bit value: the search's first pass.
-SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples,
-                           PredictorState& state);
-
-// How widely the encoder searches a unit, each from 1 to 32: the codings of least greedy error
-// searched (ranked from the best encoding so far), the partial paths kept at each sample by
-// one search of a coding from all the encodings carried, and the encodings of each unit
-// carried into the next.
-struct EncoderSearch {
-  std::size_t codings = 4;
-  std::size_t beam = 20;
-  std::size_t carried = 10;
-};
-
-// Encodes `samples`, padded with silence to whole units, as consecutive units from a decoder
-// state of 0: of the encodings the search carries from unit to unit, the one of least squared
-// error over all the samples. Never worse than deciding each unit alone (`carried` 1), which
-// is never worse than rounding.
-std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
-                                   const EncoderSearch& search = {});
-
 // Puts four encoded units into the units of a stored group that the selector names (0: units
 // 0, 2, 4, 6; any other value: units 1, 3, 5, 7): their parameter bytes and their nibbles.
 // The other four units stay as they are.
 void storeUnits(StoredGroup& group, std::uint8_t unitSelector,
                 std::span<const SoundUnit, unitsPerEffectGroup> units);
+
+} // namespace lvlsnd

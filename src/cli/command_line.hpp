@@ -3,7 +3,7 @@
 // end the options so that an operand may start with "-".
 #pragma once
 
-#include "program.hpp"
+#include "messages.hpp"
 
 #include <charconv>
 #include <cstdint>
@@ -12,6 +12,14 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace lvlsnd {
+
+// The rate the game plays an effect at, in samples a second. The level file does not say it;
+// 37800 is the rate of CD-ROM XA stereo audio, and its other rate is 18900.
+inline constexpr std::uint32_t defaultEffectRate = 37800;
+inline constexpr std::uint32_t lowestEffectRate = 1000;
+inline constexpr std::uint32_t highestEffectRate = 192000;
 
 struct CommandLine {
   std::vector<const char*> operands;
@@ -46,3 +54,5 @@ void noteOperandProblem(CommandLine& line, const char* problem);
 // version on standard output (status 0). Returns that status, or nothing when the run goes on.
 std::optional<int> answerCommandLine(const CommandLine& line, const char* program,
                                      const char* usage, Console console);
+
+} // namespace lvlsnd

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <span>
 
+namespace lvlsnd {
+
 struct ByteSource {
   std::FILE* file = nullptr;            // read from here when set
   std::span<const std::uint8_t> memory; // otherwise from here
@@ -31,3 +33,5 @@ SourceRead readAt(ByteSource& source, std::int64_t offset, std::span<std::uint8_
 
 // Lets a file read again after a failure, from wherever it is asked next.
 void clearSourceFailure(ByteSource& source);
+
+} // namespace lvlsnd

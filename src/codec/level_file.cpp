@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+namespace lvlsnd {
+
 namespace {
 
 // Large enough that reading runs of stored groups costs about what copying them costs.
@@ -184,3 +186,5 @@ SoundTable readSoundTable(LevelStream& stream) {
   }
   return table;
 }
+
+} // namespace lvlsnd

@@ -1,10 +1,12 @@
 #include "wav.hpp"
 
-#include "platform.hpp"
+#include "files.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+namespace lvlsnd {
 
 namespace {
 
@@ -50,15 +52,23 @@ std::uint32_t getU32le(const std::uint8_t* bytes) {
   return getU16le(bytes) | std::uint32_t{getU16le(bytes + 2)} << 16;
 }
 
+// A problem of the file's contents; the caller names the file.
+Problem damaged(const std::string& text) {
+  return {"", text, ""};
+}
+
 // Reads `size` bytes at `offset`. Returns what keeps them back: "Cannot read" for a read
-// error, `shortProblem` when the file ends first; or an empty text.
-std::string readExactly(ByteSource& source, std::int64_t offset, std::uint8_t* bytes,
-                        std::size_t size, const char* shortProblem) {
+// error, `shortProblem` when the file ends first.
+Outcome readExactly(ByteSource& source, std::int64_t offset, std::uint8_t* bytes, std::size_t size,
+                    const char* shortProblem) {
   auto read = readAt(source, offset, {bytes, size});
   if (read.failed) {
-    return "Cannot read (" + reasonOf(read.error) + ")";
+    return systemProblem("", "Cannot read", read.error);
   }
-  return read.got == size ? "" : shortProblem;
+  if (read.got != size) {
+    return damaged(shortProblem);
+  }
+  return std::nullopt;
 }
 
 // The fmt chunk, as far as the reader needs it.
@@ -86,18 +96,18 @@ struct WavData {
 
 // Reads the fmt chunk. An extensible format whose GUID is not an audio format's stays
 // 0xFFFE, which no caller supports.
-std::string readFormat(const std::uint8_t* chunk, std::uint32_t size, WavFormat& format) {
+Outcome readFormat(const std::uint8_t* chunk, std::uint32_t size, WavFormat& format) {
   format = {true, getU16le(chunk), getU16le(chunk + 2), getU32le(chunk + 4), getU16le(chunk + 14)};
   if (format.format != extensibleFormat) {
-    return "";
+    return std::nullopt;
   }
   if (size < extensibleFmtSize) {
-    return "Damaged fmt chunk";
+    return damaged("Damaged fmt chunk");
   }
   if (std::memcmp(chunk + subformatAt + 2, subformatTail, sizeof subformatTail) == 0) {
     format.format = getU16le(chunk + subformatAt);
   }
-  return "";
+  return std::nullopt;
 }
 
 bool supported(const WavFormat& format) {
@@ -139,25 +149,25 @@ struct ChunkWindow {
 
 // Copies `size` bytes at `offset` from the window, filling it from there first where it does
 // not hold them. Returns what keeps them back, as readExactly does, or an empty text.
-std::string windowBytes(ByteSource& source, ChunkWindow& window, std::int64_t fileSize,
-                        std::int64_t offset, std::uint8_t* bytes, std::size_t size,
-                        const char* shortProblem) {
+Outcome windowBytes(ByteSource& source, ChunkWindow& window, std::int64_t fileSize,
+                    std::int64_t offset, std::uint8_t* bytes, std::size_t size,
+                    const char* shortProblem) {
   auto end = offset + static_cast<std::int64_t>(size);
   if (offset < window.start || end > window.start + static_cast<std::int64_t>(window.length)) {
     auto wanted = std::min<std::int64_t>(fileSize - offset, std::ssize(window.bytes));
     window.start = offset;
     window.length = static_cast<std::size_t>(std::max<std::int64_t>(wanted, 0));
     auto problem = readExactly(source, offset, window.bytes.data(), window.length, "Cannot read");
-    if (!problem.empty()) {
+    if (problem) {
       window.length = 0;
       return problem; // the file holds these bytes: only an error keeps them back
     }
     if (window.length < size) {
-      return shortProblem;
+      return damaged(shortProblem);
     }
   }
   std::copy_n(window.bytes.begin() + (offset - window.start), size, bytes);
-  return "";
+  return std::nullopt;
 }
 
 // A chunk's id is four printable ASCII characters; anything else is no chunk at all.
@@ -166,32 +176,31 @@ bool isChunkId(const std::uint8_t* id) {
 }
 
 // Walks the chunks after "RIFF", size, "WAVE" until the fmt and data chunks are found.
-std::string findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& format,
-                       WavData& data) {
+Outcome findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& format, WavData& data) {
   ChunkWindow window;
   std::int64_t at = 12;
   std::uint8_t header[8];
   while (at + 8 <= fileSize && !(format.found && data.found)) {
     auto problem = windowBytes(source, window, fileSize, at, header, 8, "Cannot read");
-    if (!problem.empty()) {
+    if (problem) {
       return problem;
     }
     if (!isChunkId(header)) {
-      return "Damaged chunk at offset " + std::to_string(at);
+      return damaged("Damaged chunk at offset " + std::to_string(at));
     }
     std::uint32_t size = getU32le(header + 4);
     std::int64_t start = at + 8;
     if (std::memcmp(header, "fmt ", 4) == 0 && !format.found) {
       std::uint8_t chunk[extensibleFmtSize] = {};
       if (size < 16) {
-        return "Damaged fmt chunk";
+        return damaged("Damaged fmt chunk");
       }
       problem = windowBytes(source, window, fileSize, start, chunk,
                             std::min<std::size_t>(size, sizeof chunk), "Damaged fmt chunk");
-      if (problem.empty()) {
+      if (!problem) {
         problem = readFormat(chunk, size, format);
       }
-      if (!problem.empty()) {
+      if (problem) {
         return problem;
       }
     } else if (std::memcmp(header, "data", 4) == 0 && !data.found) {
@@ -202,33 +211,36 @@ std::string findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& for
     at = start + size + (size & 1);
   }
   if (!format.found) {
-    return "No fmt chunk";
+    return damaged("No fmt chunk");
   }
-  return data.found ? "" : "No data chunk";
+  if (!data.found) {
+    return damaged("No data chunk");
+  }
+  return std::nullopt;
 }
 
 } // namespace
 
-std::string readWavLayout(ByteSource& source, WavLayout& layout) {
+Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
   std::uint8_t riff[12];
   auto fileSize = sourceSize(source);
   if (fileSize < 12) {
-    return "Not a WAV file";
+    return damaged("Not a WAV file");
   }
   auto problem = readExactly(source, 0, riff, 12, "Cannot read");
-  if (!problem.empty()) {
+  if (problem) {
     return problem;
   }
   if (std::memcmp(riff + 8, "WAVE", 4) == 0 && std::memcmp(riff, "RF64", 4) == 0) {
-    return "RF64 is not supported";
+    return damaged("RF64 is not supported");
   }
   if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
-    return "Not a WAV file";
+    return damaged("Not a WAV file");
   }
   WavFormat format;
   WavData data;
   problem = findChunks(source, fileSize, format, data);
-  if (!problem.empty()) {
+  if (problem) {
     return problem;
   }
   if (!supported(format)) {
@@ -236,21 +248,24 @@ std::string readWavLayout(ByteSource& source, WavLayout& layout) {
     std::snprintf(text, sizeof text, "Unsupported WAV format 0x%04x, %u channel%s, %u bits",
                   unsigned{format.format}, unsigned{format.channels},
                   format.channels == 1 ? "" : "s", unsigned{format.bits});
-    return text;
+    return damaged(text);
   }
   layout = {format.channels, format.rate, format.bits, data.start,
             data.size / (format.bits / 8u * format.channels)};
-  return layout.frames == 0 ? "No samples in the data chunk" : "";
+  if (layout.frames == 0) {
+    return damaged("No samples in the data chunk");
+  }
+  return std::nullopt;
 }
 
-std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
-                          std::span<std::int16_t> samples) {
+Outcome readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
+                      std::span<std::int16_t> samples) {
   std::size_t sampleBytes = layout.bits / 8u;
   std::size_t frameBytes = sampleBytes * layout.channels;
   std::vector<std::uint8_t> bytes(samples.size() * frameBytes);
   auto start = layout.dataStart + static_cast<std::int64_t>(first * frameBytes);
   auto problem = readExactly(source, start, bytes.data(), bytes.size(), "Cannot read");
-  if (!problem.empty()) {
+  if (problem) {
     return problem;
   }
   for (std::size_t k = 0; k < samples.size(); ++k) {
@@ -261,13 +276,13 @@ std::string readWavFrames(ByteSource& source, const WavLayout& layout, std::uint
     }
     samples[k] = static_cast<std::int16_t>(sample);
   }
-  return "";
+  return std::nullopt;
 }
 
-std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound) {
+Outcome readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound) {
   WavLayout layout;
   auto problem = readWavLayout(source, layout);
-  if (!problem.empty()) {
+  if (problem) {
     return problem;
   }
   sound.sampleRate = layout.sampleRate;
@@ -276,3 +291,5 @@ std::string readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound
       static_cast<std::size_t>(std::min<std::uint64_t>(layout.frames, wantedSamples)));
   return readWavFrames(source, layout, 0, sound.samples);
 }
+
+} // namespace lvlsnd

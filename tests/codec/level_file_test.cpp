@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+using namespace lvlsnd;
+
 namespace {
 
 class LevelFileTest : public ScratchTest {

@@ -1,0 +1,15 @@
+#include "problem.hpp"
+
+#include "files.hpp"
+
+namespace lvlsnd {
+
+Problem systemProblem(const std::string& name, const std::string& text, int error) {
+  return {name, text, reasonOf(error)};
+}
+
+std::string describe(const Problem& problem) {
+  return problem.reason.empty() ? problem.text : problem.text + " (" + problem.reason + ")";
+}
+
+} // namespace lvlsnd

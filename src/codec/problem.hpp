@@ -1,0 +1,27 @@
+// What went wrong, and with which file: the one result of every step of the programs that can
+// fail, from a WAV file that is not one to a disk that is full. The programs print it in one
+// place (complain), "<name>: <text> (<reason>)", and decide by where it came from, never by its
+// words.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace lvlsnd {
+
+struct Problem {
+  std::string name;   // the file it concerns, as typed; empty until the caller that knows says
+  std::string text;   // what is wrong: "Cannot read", "Not a WAV file", ...
+  std::string reason; // the system's words for why, when the system gave any
+};
+
+// What a step that can fail returns: nothing when it did what was asked.
+using Outcome = std::optional<Problem>;
+
+// A problem the system gave a reason for, by its error number (errno).
+Problem systemProblem(const std::string& name, const std::string& text, int error);
+// The text with its reason, "Cannot open (No such file or directory)"; the text alone when there
+// is no reason.
+std::string describe(const Problem& problem);
+
+} // namespace lvlsnd

@@ -1,0 +1,68 @@
+// Files on either system: UTF-8 names, 64-bit positions, which file a name leads to, what a name
+// is, and what may be done to a file. Every call that fails leaves errno saying why, on Windows
+// too.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace lvlsnd {
+
+// The system's words for an error number (errno), as in "No such file or directory"; empty for
+// 0.
+std::string reasonOf(int error);
+
+// Paths are UTF-8 throughout; Windows opens and removes through its wide API, since its narrow
+// one takes the ANSI code page.
+std::FILE* openFile(const char* path, const char* mode);
+bool removeFile(const char* path);
+
+// Seeks with a 64-bit offset from the start: `long` is 32 bits on Windows, so plain fseek
+// cannot reach offsets of 2^31 or more there.
+bool seekFile(std::FILE* file, std::int64_t offset);
+// The size of an open regular file; -1 when it has none (a pipe, say).
+std::int64_t fileSize(std::FILE* file);
+
+// Opens an input that can be read at any offset: a regular file or a block device. Null for
+// anything else (a directory, FIFO, socket or terminal) and for what cannot be opened, at once:
+// a FIFO with no writer is never waited for.
+std::FILE* openInput(const char* path);
+
+// Which file a name or an open stream leads to, whatever the link: device and inode on POSIX
+// systems, volume serial number and file index on Windows.
+struct FileIdentity {
+  bool known = false;
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+};
+
+FileIdentity identityOf(std::FILE* file);
+FileIdentity identityOf(const char* path);
+// True only when both are known and the same file.
+bool sameFile(const FileIdentity& a, const FileIdentity& b);
+
+// Gives `to` the permission bits of `from` (POSIX systems), so that a file written anew in
+// place of another keeps who may read and write it. With `keepOwner` its owner and group too, as
+// far as the system allows: the group alone when the owner cannot be kept, and without the
+// set-user-ID bit when the owner is not kept, the set-group-ID bit when the group is not (they
+// would mean another user). False when the bits could not be read or given.
+bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
+
+// What a name leads to, links followed or not; `unknown` when asking failed for another reason
+// than that nothing is there (a failing disk, a network folder that timed out).
+enum class NameKind { missing, regularFile, other, unknown };
+NameKind kindOfName(const char* path, bool followLinks);
+
+// Puts in `target` the file a symbolic link leads to, when `path` is one, or `path` itself. A
+// file changed in place is changed there, so the link stays a link. False when the name or the
+// link cannot be resolved: never the link's own name in its place.
+bool resolveLink(const char* path, std::string& target);
+
+// Whether nobody should write the open file: it has no write permission bit at all (root
+// included), this user may not write it, or it carries the Windows read-only attribute.
+bool isReadOnly(std::FILE* file, const char* path);
+// How many names (hard links) the open file has; 0 when unknown.
+std::uint64_t nameCount(std::FILE* file);
+
+} // namespace lvlsnd
