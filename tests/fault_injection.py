@@ -6,11 +6,13 @@
 For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync and fdatasync
 (EIO), rename (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and fchmod (EPERM) and
 readlink (EIO), every call of a clean run is made to fail in a run of its own under
-`strace -e inject=CALL:error=ERRNO:when=N`; standard output on /dev/full, a file-size limit
-(ulimit -f) smaller than every output, and a SIGHUP ignored from the start (nohup), delivered at
-the first write, are tried too. Each run
+`strace -e inject=CALL:error=ERRNO:when=N`, in seven scenarios (lvlsnd-wav with and without its
+page, lvlsnd-replace in place, with -o, over an existing backup and through a link); standard
+output on /dev/full, a file-size limit (ulimit -f) smaller than every output, and a SIGHUP
+ignored from the start (nohup), delivered at the first write, are tried too. Each run
 must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
-partial file under its final name, a level file old or new); a failed call spoils one effect at
+partial file under its final name, a level file old or new; a page, whole, lists the files
+converted); a failed call spoils one effect at
 most (every effect announced after a spoiled one is exactly what a clean run writes, so a bad
 sector does not spoil the rest of the level); and a run that did not do all a clean run does
 ends with a message naming a file and a status other than 0. lvlsnd alone may
@@ -39,6 +41,7 @@ LOADER_FAILURE = "error while loading shared libraries"
 LINK = b"link:"
 # The progress line of each effect a program writes, and the effect's name in it.
 ANNOUNCED = {"lvlsnd": r"Extracting (\S+) \(", "lvlsnd-wav": r"Converting \S+ to (\S+) \("}
+ANNOUNCED_WAV = r"Converting (\S+) to (\S+) \("
 
 
 def stored_groups(rng, count):
@@ -137,6 +140,22 @@ def later_effect_problems(program, clean, faulty):
             for name in later if faulty.files.get(name) != clean.files.get(name)]
 
 
+def page_problems(name, clean, faulty):
+    """A page lists the files converted: when a fault kept some WAV files from being written, it
+    is a whole page with a row for each of the others, in order, or it is as a clean run writes
+    it."""
+    page = faulty.files[name]
+    if page == clean.files.get(name):
+        return []
+    text = page.decode("utf-8", "replace")
+    rows = [row.replace("<wbr>", "") for row in re.findall(r'<td class="name">(.*?)</td>', text)]
+    converted = [effect for effect, wav in re.findall(ANNOUNCED_WAV, faulty.out)
+                 if wav in faulty.files and faulty.files[wav] == clean.files.get(wav)]
+    if not text.endswith("</html>\n") or rows != converted:
+        return [f"{name} is neither as a clean run writes it nor a whole page of the {converted}"]
+    return []
+
+
 def problems_of(scenario, clean, faulty, one_call):
     """What the faulty run broke of the rules; an empty list when it held. `one_call`: the fault
     was one failed call, not a limit that every large output meets."""
@@ -145,8 +164,11 @@ def problems_of(scenario, clean, faulty, one_call):
     inputs = {name: inputs[data[len(LINK):].decode()] if data.startswith(LINK) else data
               for name, data in inputs.items()}
     problems = later_effect_problems(program, clean, faulty) if one_call else []
+    pages = {name for name in arguments if name.endswith(".html")}
     for name, data in faulty.files.items():
-        if data != clean.files.get(name) and data != inputs.get(name):
+        if name in pages:
+            problems += page_problems(name, clean, faulty)
+        elif data != clean.files.get(name) and data != inputs.get(name):
             problems.append(f"{name} is neither as before nor as a clean run writes it")
     complained = faulty.err.splitlines()
     known = set(arguments) | set(clean.files) | {program}
@@ -185,6 +207,8 @@ def main():
     scenarios = [
         ("lvlsnd", ["level3.dat"], {"level3.dat": level}),
         ("lvlsnd-wav", list(effects), effects),
+        # The page is written as the files are converted, through a file update of its own.
+        ("lvlsnd-wav", ["--page", "effects.html"] + list(effects), effects),
         ("lvlsnd-replace", ["level3.dat", "6", "new.wav"], replace_inputs),
         ("lvlsnd-replace", ["-o", "new.dat", "level3.dat", "6", "new.wav"], replace_inputs),
         # The backup of the original is there already: it must never be replaced.

@@ -67,17 +67,6 @@ TEST(GroupConversion, AllOnesAndAllZeroGroups) {
   }
 }
 
-Samples decodeEffect(const Bytes& rawGroups) {
-  Samples samples(rawGroups.size() / rawGroupSize * samplesPerEffectGroup);
-  PredictorState state;
-  for (std::size_t group = 0; group < rawGroups.size() / rawGroupSize; ++group) {
-    auto bytes = std::span(rawGroups).subspan(group * rawGroupSize).first<rawGroupSize>();
-    auto out = std::span(samples).subspan(group * samplesPerEffectGroup);
-    decodeEffectGroup(bytes, state, out.first<samplesPerEffectGroup>());
-  }
-  return samples;
-}
-
 Bytes withOddParameters(Bytes rawGroups, std::uint8_t parameter) {
   for (std::size_t at = 0; at < rawGroups.size(); at += rawGroupSize) {
     for (std::size_t unit = 1; unit < soundUnitCount; unit += 2) {
@@ -94,13 +83,13 @@ TEST(EffectGroupDecoding, ReservedParameterBitsDecodeLikeTheirDefinedEquivalents
                                                          {0xE5, 0x25}, {0xFD, 0x39}};
   auto groups = randomRawGroups(3, 11);
   for (auto [reserved, equivalent] : cases) {
-    EXPECT_EQ(decodeEffect(withOddParameters(groups, reserved)),
-              decodeEffect(withOddParameters(groups, equivalent)))
+    EXPECT_EQ(decodedSamples(withOddParameters(groups, reserved)),
+              decodedSamples(withOddParameters(groups, equivalent)))
         << "parameter " << int{reserved};
   }
   // Range 13 as 9 with filter 0: the nibble 7 (high nibble of 0x70) scaled by 2^3.
   Bytes group = withOddParameters(Bytes(rawGroupSize, 0x70), 0x0D);
-  EXPECT_EQ(decodeEffect(group).front(), 56);
+  EXPECT_EQ(decodedSamples(group).front(), 56);
 }
 
 } // namespace

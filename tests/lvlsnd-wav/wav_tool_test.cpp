@@ -2,12 +2,14 @@
 // the decoder interop tests.
 #include "media_tools.hpp"
 #include "tool_test.hpp"
+#include "wav_builder.hpp"
 #include "wav_tool.hpp"
 #include "xa_sounds.hpp"
 
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -17,6 +19,14 @@ using namespace lvlsnd;
 namespace {
 
 using WavToolTest = ScratchTest;
+
+// What a new file's permissions are when a program creates it as an ordinary file: 0666 less
+// the umask, which the programs run here inherit.
+fs::perms ordinaryPermissions() {
+  auto mask = umask(0);
+  umask(mask);
+  return static_cast<fs::perms>(0666 & ~mask);
+}
 
 TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   auto put = [&](const std::string& name, const Bytes& bytes) {
@@ -31,6 +41,27 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   put("Effect7_12.RAW", three);
   put("edited.raw", three);
   put("edited.wav", edit); // kept: not the effect's samples
+  // Edits a sound editor saves: one sample changed, a frame more, and the same in stereo.
+  auto samples = decodedSamples(three);
+  auto changed = samples;
+  changed[100] = static_cast<std::int16_t>(changed[100] ^ 1);
+  auto longer = samples;
+  longer.push_back(0);
+  Bytes stereoFrames;
+  for (auto sample : changed) {
+    for (int channel = 0; channel < 2; ++channel) {
+      stereoFrames.push_back(static_cast<std::uint8_t>(sample));
+      stereoFrames.push_back(static_cast<std::uint8_t>(sample >> 8));
+    }
+  }
+  const std::pair<std::string, Bytes> edits[] = {
+      {"changed", monoWav(changed)},
+      {"longer", monoWav(longer)},
+      {"stereo", wavFile({{"fmt ", fmtBytes(1, 2, 16)}, {"data", stereoFrames}})}};
+  for (const auto& [name, wav] : edits) {
+    put(name + ".raw", three);
+    put(name + ".wav", wav);
+  }
   put("sound.bin", twoAndSome);
   put("empty.raw", {});
   put("é音.raw", three);
@@ -50,11 +81,11 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   put("level3.dat", sampleLevelFile());
   put("strange.raw", strangeThird);
 
-  std::vector<std::string> arguments = {
-      "--rate",    "18900",       "Effect7_12.RAW", "edited.raw",  "sound.bin",
-      "empty.raw", "missing.raw", "folder.raw",     "blocked.raw", "self.raw",
-      "full.raw",  "level3.dat",  "strange.raw",    "é音.raw",     "--",
-      "-dash.raw"};
+  std::vector<std::string> arguments = {"--rate",      "18900",     "Effect7_12.RAW", "edited.raw",
+                                        "sound.bin",   "empty.raw", "missing.raw",    "folder.raw",
+                                        "blocked.raw", "self.raw",  "full.raw",       "level3.dat",
+                                        "strange.raw", "é音.raw",   "changed.raw",    "longer.raw",
+                                        "stereo.raw",  "--",        "-dash.raw"};
   if (!device) {
     std::erase(arguments, "full.raw");
   }
@@ -67,24 +98,32 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                      "Converting empty.raw to empty.wav (0 groups)...\n"
                      "Converting strange.raw to strange.wav (3 groups)...\n"
                      "Converting é音.raw to é音.wav (3 groups)...\n"
+                     "Converting changed.raw to changed.wav (3 groups)...\n"
+                     "Converting longer.raw to longer.wav (3 groups)...\n"
+                     "Converting stereo.raw to stereo.wav (3 groups)...\n"
                      "Converting -dash.raw to -dash.wav (3 groups)...\n");
   const std::string notEffect = " is not an XA sound group); lvlsnd extracts effect files from "
                                 "a level file\n";
+  const std::string keptEdit =
+      ": Exists and holds other samples (an edit?); give --force to replace it\n";
   EXPECT_EQ(run.err,
-            "edited.wav: Exists and holds other samples (an edit?); give --force to "
-            "replace it\n"
-            "sound.bin: Left out 5 bytes after the last whole group\n"
-            "missing.raw: Cannot open (No such file or directory)\n"
-            "folder.raw: Cannot open (" +
+            "edited.wav" + keptEdit +
+                "sound.bin: Left out 5 bytes after the last whole group\n"
+                "missing.raw: Cannot open (No such file or directory)\n"
+                "folder.raw: Cannot open (" +
                 folderReason() +
                 ")\n"
                 "blocked.wav: Cannot create (not a regular file)\n"
                 "self.wav: Cannot create (it is the effect file)\n" +
                 std::string(device ? "full.wav: Cannot create (not a regular file)\n" : "") +
                 "level3.dat: Not an effect file (group 1" + notEffect +
-                "strange.raw: Not an effect file (group 3" + notEffect);
+                "strange.raw: Not an effect file (group 3" + notEffect + "changed.wav" + keptEdit +
+                "longer.wav" + keptEdit + "stereo.wav" + keptEdit);
   EXPECT_EQ(run.files["self.raw"], three) << "an input is never overwritten";
   EXPECT_EQ(run.files["edited.wav"], edit) << "an edit is never replaced unasked";
+  for (const auto& [name, wav] : edits) {
+    EXPECT_EQ(run.files[name + ".wav"], wav) << name;
+  }
   EXPECT_TRUE(!device || fs::is_symlink(scratch.work / "full.wav"))
       << "nothing is renamed over a device";
   for (const auto* refused : {"level3.dat.wav", "strange.wav"}) {
@@ -110,8 +149,7 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   }
   EXPECT_EQ(run.files["Effect7_12.wav"], run.files["é音.wav"]);
   if (!run.windowsBuild) {
-    EXPECT_EQ(fs::status(scratch.work / "Effect7_12.wav").permissions() & fs::perms::owner_all,
-              fs::perms::owner_read | fs::perms::owner_write)
+    EXPECT_EQ(fs::status(scratch.work / "Effect7_12.wav").permissions(), ordinaryPermissions())
         << "a WAV file gets the permissions of an ordinary new file";
   }
 
@@ -155,8 +193,20 @@ TEST_F(WavToolTest, AConversionStoppedByCtrlCLeavesNoPartialWavAndNoTemporaryFil
   }
 }
 
-TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
-  writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(1, 3));
+TEST_F(WavToolTest, UsageErrorsAndRefusalsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
+  auto put = [&](const std::string& name, const Bytes& bytes) {
+    writeFile((scratch.work / name).string().c_str(), bytes);
+  };
+  put("a.raw", randomRawGroups(1, 3));
+  put("a.wav", monoWav(toneSamples()));
+  put("level3.dat", sampleLevelFile());
+  // A page name that leads to the WAV file of an input (a.raw gives a.wav).
+  fs::create_hard_link(scratch.work / "a.wav", scratch.work / "a.HTM");
+  const bool posix = !runningWindowsBuild();
+  if (posix) {
+    fs::create_symlink("level3.dat", scratch.work / "level.html");
+    mkfifo((scratch.work / "fifo").c_str(), 0644);
+  }
   const std::string usage = "Usage: lvlsnd-wav [--rate HZ] [--page PAGE.html] [--force] FILE...\n"
                             "Function: Converts lvlsnd effect files to WAV files\n"
                             "Each effect file FILE.raw is written to FILE.wav beside it\n"
@@ -174,9 +224,22 @@ TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput
     int status;
     std::string out;
     std::string err;
+    bool posixOnly = false;
   };
+  const std::string notPage = ": Not a page name; give a name ending in .html\n";
   const Case cases[] = {
       {{}, 2, "", "lvlsnd-wav: no effect file given\n" + usage},
+      {{"a.wav"}, 1, "", "a.wav: A WAV file, not an effect file\n"},
+      {{"level3.dat"},
+       1,
+       "",
+       "level3.dat: Not an effect file (group 1 is not an XA sound group); lvlsnd extracts "
+       "effect files from a level file\n"},
+      {{"--page", "level3.dat", "a.raw"}, 2, "", "level3.dat" + notPage},
+      {{"--page", "level.html", "level3.dat"}, 2, "", "level.html" + notPage, true},
+      {{"--page=a.HTM", "a.raw"}, 2, "", "a.HTM" + notPage},
+      // A FIFO with no writer is refused at once.
+      {{"fifo"}, 1, "", "fifo: Cannot open (Illegal seek)\n", true},
       {{"--", "--rate=8000"}, 1, "", "--rate=8000: Cannot open (No such file or directory)\n"},
       {{"a.raw", "--rate"}, 2, "", "lvlsnd-wav: --rate needs a value\n" + usage},
       {{"--rate", "999", "a.raw"}, 2, "", "lvlsnd-wav: " + badRate + "'999'\n" + usage},
@@ -188,12 +251,16 @@ TEST_F(WavToolTest, UsageErrorsWriteNothingWhileHelpAndVersionGoToStandardOutput
       {{"a.raw", "--help"}, 0, usage, ""},
       {{"--version"}, 0, "lvlsnd-wav " LVLSND_VERSION "\n", ""},
   };
+  const auto filesBefore = runTool(scratch, "lvlsnd-wav", {"--version"}).files;
   for (const auto& c : cases) {
+    if (c.posixOnly && !posix) {
+      continue;
+    }
     auto run = runTool(scratch, "lvlsnd-wav", c.arguments);
-    EXPECT_EQ(run.status, c.status) << c.arguments.size();
+    EXPECT_EQ(run.status, c.status) << c.err;
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
-    EXPECT_EQ(run.files.size(), 1u) << "nothing is written";
+    EXPECT_EQ(run.files, filesBefore) << "nothing is written: " << c.err;
   }
 }
 

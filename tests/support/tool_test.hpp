@@ -6,8 +6,10 @@
 #include "xa_adpcm.hpp"
 
 #include <gtest/gtest.h>
+#include <span>
 #include <sstream>
 #include <string>
+#include <vector>
 
 class ScratchTest : public ::testing::Test {
 protected:
@@ -100,4 +102,18 @@ inline Bytes randomRawGroups(std::size_t count, std::uint32_t seed) {
                 groups.begin() + static_cast<std::ptrdiff_t>(at + 12));
   }
   return groups;
+}
+
+// The samples lvlsnd-wav decodes from raw groups.
+inline std::vector<std::int16_t> decodedSamples(const Bytes& rawGroups) {
+  std::vector<std::int16_t> samples(rawGroups.size() / lvlsnd::rawGroupSize *
+                                    lvlsnd::samplesPerEffectGroup);
+  lvlsnd::PredictorState state;
+  for (std::size_t group = 0; group < rawGroups.size() / lvlsnd::rawGroupSize; ++group) {
+    auto bytes =
+        std::span(rawGroups).subspan(group * lvlsnd::rawGroupSize).first<lvlsnd::rawGroupSize>();
+    auto out = std::span(samples).subspan(group * lvlsnd::samplesPerEffectGroup);
+    lvlsnd::decodeEffectGroup(bytes, state, out.first<lvlsnd::samplesPerEffectGroup>());
+  }
+  return samples;
 }
