@@ -4,6 +4,10 @@ namespace lvlsnd {
 
 namespace {
 
+Problem usageProblem(const std::string& text) {
+  return {"", text, ""};
+}
+
 // Reads the value option at argv[k], and its value: the next argument for the option alone
 // (k moves past it), or attached, after "=" for a long option and right after the letter for
 // a short one ("--rate=HZ", "-oOUT").
@@ -15,7 +19,7 @@ void readValueOption(CommandLine& line, std::initializer_list<std::string_view> 
     auto attached = std::string(name) + (name.starts_with("--") ? "=" : "");
     if (argument == name) {
       if (k + 1 >= argc) {
-        line.problem = std::string(name) + " needs a value";
+        line.problem = usageProblem(std::string(name) + " needs a value");
         return;
       }
       line.values[option] = argv[++k];
@@ -27,7 +31,7 @@ void readValueOption(CommandLine& line, std::initializer_list<std::string_view> 
     }
     ++option;
   }
-  line.problem = "unknown option '" + std::string(argument) + "'";
+  line.problem = usageProblem("unknown option '" + std::string(argument) + "'");
 }
 
 // Sets the flag `argument` names; false when it names none.
@@ -53,7 +57,7 @@ CommandLine readCommandLine(int argc, const char* const* argv,
   line.values.resize(valueOptions.size());
   line.flags.resize(flagOptions.size());
   bool optionsEnded = false;
-  for (int k = 1; k < argc && line.problem.empty() && !line.help && !line.version; ++k) {
+  for (int k = 1; k < argc && !line.problem && !line.help && !line.version; ++k) {
     std::string_view argument = argv[k];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
       line.operands.push_back(argv[k]);
@@ -71,24 +75,27 @@ CommandLine readCommandLine(int argc, const char* const* argv,
 }
 
 void readRateOption(CommandLine& line, const char* value, std::uint32_t& rate) {
-  if (line.problem.empty() && value != nullptr &&
+  if (!line.problem && value != nullptr &&
       !(readDecimal(std::string_view(value), rate) && rate >= lowestEffectRate &&
         rate <= highestEffectRate)) {
-    line.problem =
-        "the rate must be an integer from 1000 to 192000, not '" + std::string(value) + "'";
+    line.problem = usageProblem("the rate must be an integer from 1000 to 192000, not '" +
+                                std::string(value) + "'");
   }
 }
 
 void noteOperandProblem(CommandLine& line, const char* problem) {
-  if (line.problem.empty() && !line.help && !line.version) {
-    line.problem = problem;
+  if (!line.problem && !line.help && !line.version) {
+    line.problem = usageProblem(problem);
   }
 }
 
 std::optional<int> answerCommandLine(const CommandLine& line, const char* program,
                                      const char* usage, Console console) {
-  if (!line.problem.empty()) {
-    std::fprintf(console.err, "%s: %s\n%s", program, line.problem.c_str(), usage);
+  if (line.problem) {
+    auto problem = *line.problem;
+    problem.name = program;
+    complain(console, problem);
+    std::fputs(usage, console.err);
     return exitUsage;
   }
   if (line.help) {

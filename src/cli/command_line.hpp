@@ -27,7 +27,7 @@ struct CommandLine {
   std::vector<bool> flags;         // whether each flag option was given, in order
   bool help = false;
   bool version = false;
-  std::string problem; // what is wrong with the command line; empty when nothing is
+  Outcome problem; // what is wrong with the command line, named for the program when printed
 };
 
 // Reads all of `text` as a decimal number that fits `number`; false when it is not one.
