@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 namespace lvlsnd {
 
@@ -60,9 +61,17 @@ LevelStream openLevelStream(const char* path) {
   // data, and a pipe cannot seek, so every byte would read as 255 and the run would report
   // success over data it never saw.
   std::FILE* file = openInput(path);
+  // Which file it is guards it from being written over: when the system cannot say, the level
+  // file is not opened at all.
+  auto identity = file != nullptr ? identityOf(file) : FileIdentity{};
+  if (file != nullptr && identity.kind != IdentityKind::known) {
+    std::fclose(file);
+    file = nullptr;
+    errno = identity.error;
+  }
   if (file != nullptr) {
     stream.source = fileSource(file);
-    stream.identity = identityOf(file);
+    stream.identity = identity;
     // The stream keeps its own buffer, so the file's would only add a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
     stream.buffer.resize(levelBufferSize);

@@ -43,7 +43,8 @@ struct LevelStream {
 };
 
 // Opens what the path names as a level file when it can be read by offset: a regular file or
-// a block device. Returns a stream with no file when it cannot.
+// a block device, whose identity the system tells. Returns a stream with no file when it
+// cannot, errno saying why.
 LevelStream openLevelStream(const char* path);
 // A level file held in memory.
 LevelStream levelStreamOf(std::span<const std::uint8_t> bytes);

@@ -5,7 +5,7 @@
 namespace lvlsnd {
 
 Problem systemProblem(const std::string& name, const std::string& text, int error) {
-  return {name, text, reasonOf(error)};
+  return {name, text, reasonOf(error), true};
 }
 
 std::string describe(const Problem& problem) {

@@ -13,12 +13,13 @@ struct Problem {
   std::string name;   // the file it concerns, as typed; empty until the caller that knows says
   std::string text;   // what is wrong: "Cannot read", "Not a WAV file", ...
   std::string reason; // the system's words for why, when the system gave any
+  bool systemFailed = false; // the system could not do what was asked (a read, a stat)
 };
 
 // What a step that can fail returns: nothing when it did what was asked.
 using Outcome = std::optional<Problem>;
 
-// A problem the system gave a reason for, by its error number (errno).
+// A problem of the system's, with its reason by its error number (errno).
 Problem systemProblem(const std::string& name, const std::string& text, int error);
 // The text with its reason, "Cannot open (No such file or directory)"; the text alone when there
 // is no reason.

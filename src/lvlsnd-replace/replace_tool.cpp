@@ -3,6 +3,7 @@
 #include "command_line.hpp"
 #include "file_lock.hpp"
 #include "file_update.hpp"
+#include "inputs.hpp"
 #include "level_file.hpp"
 #include "wav.hpp"
 #include "xa_encoder.hpp"
@@ -40,6 +41,10 @@ struct Replacement {
   const char* wavPath = nullptr;
   const char* outPath = nullptr; // null: the level file is changed in place
   std::uint32_t rate = defaultEffectRate;
+  // The files a link to LEVEL or OUT leads to, resolved once: the lock, the backup and the write
+  // all use them, so that a link pointed elsewhere meanwhile changes nothing.
+  std::string target;
+  std::string outTarget;
   LevelStream level;
   FileLock lock;
   FileLock outLock;   // on the file OUT leads to, when it exists
@@ -52,26 +57,36 @@ struct Replacement {
 // Opens the level file and takes its lock.
 Outcome openLevelFile(Replacement& replacement) {
   const char* level = replacement.levelPath;
+  if (!resolveLink(level, replacement.target)) {
+    return systemProblem(level, "Cannot open", errno);
+  }
+  const char* target = replacement.target.c_str();
   // A run that finished meanwhile may have renamed a new file over the name; the locked file
   // must be the one the name leads to, so the name is opened again once the lock is held.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    replacement.lock = lockFile(replacement.levelPath);
+    replacement.lock = lockFile(target);
     if (replacement.lock.busy) {
       return Problem{level, "Being changed by another run", ""};
     }
     if (!replacement.lock.held) {
       return systemProblem(level, "Cannot open", errno);
     }
-    replacement.level = openLevelStream(replacement.levelPath);
+    replacement.level = openLevelStream(target);
     if (replacement.level.source.file == nullptr) {
       return systemProblem(level, "Cannot open", errno);
     }
     replacement.levelSize = sourceSize(replacement.level.source);
     if (replacement.levelSize < 0) {
-      return systemProblem(level, "Cannot open", ESPIPE); // a block device has no size here
+      // A block device has no size here.
+      return systemProblem(level, errno == ESPIPE ? "Cannot open" : "Cannot read", errno);
     }
-    if (sameFile(replacement.lock.identity, replacement.level.identity)) {
+    switch (compareFiles(replacement.lock.identity, replacement.level.identity)) {
+    case Sameness::same:
       return std::nullopt;
+    case Sameness::unknown:
+      return systemProblem(level, "Cannot read", replacement.lock.identity.error);
+    case Sameness::different:
+      break;
     }
     closeLevelStream(replacement.level);
     releaseLock(replacement.lock);
@@ -160,8 +175,9 @@ Outcome readSound(const Replacement& replacement, WavSound& sound) {
     return systemProblem(path, "Cannot open", errno);
   }
   if (fileSize(wav) < 0) {
+    auto problem = systemProblem(path, errno == ESPIPE ? "Cannot open" : "Cannot read", errno);
     std::fclose(wav);
-    return systemProblem(path, "Cannot open", ESPIPE);
+    return problem;
   }
   auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   auto source = fileSource(wav);
@@ -187,26 +203,36 @@ std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
 Outcome checkOut(Replacement& replacement) {
   const char* out = replacement.outPath;
   auto refused = [&](const std::string& text) { return Problem{out, text, ""}; };
-  auto identity = identityOf(out);
-  if (sameFile(identity, replacement.level.identity)) {
-    return refused("Is the level file; leave out -o to change it in place");
-  }
-  if (sameFile(identity, identityOf(replacement.wavPath))) {
-    return refused("Is the WAV file");
-  }
-  auto kind = kindOfName(out, true);
-  if (kind == NameKind::other) {
-    return refused("Not a regular file");
-  }
-  if (kind == NameKind::unknown) {
+  if (!resolveLink(out, replacement.outTarget)) {
     return systemProblem(out, "Cannot open", errno);
   }
-  if (kind == NameKind::regularFile) {
-    replacement.outLock = lockFile(out);
-    if (!replacement.outLock.held) {
-      return replacement.outLock.busy ? refused("Being changed by another run")
-                                      : systemProblem(out, "Cannot open", errno);
-    }
+  const RunInput inputs[] = {{replacement.levelPath, replacement.level.identity},
+                             runInput(replacement.wavPath)};
+  auto match = findInput(replacement.outTarget, inputs);
+  if (match.problem) {
+    return match.problem;
+  }
+  if (match.index == 0) {
+    return refused("Is the level file; leave out -o to change it in place");
+  }
+  if (match.index == 1) {
+    return refused("Is the WAV file");
+  }
+  const char* target = replacement.outTarget.c_str();
+  switch (kindOfName(target, true)) {
+  case NameKind::missing:
+    return std::nullopt;
+  case NameKind::other:
+    return refused("Not a regular file");
+  case NameKind::unknown:
+    return systemProblem(out, "Cannot open", errno);
+  case NameKind::regularFile:
+    break;
+  }
+  replacement.outLock = lockFile(target);
+  if (!replacement.outLock.held) {
+    return replacement.outLock.busy ? refused("Being changed by another run")
+                                    : systemProblem(out, "Cannot open", errno);
   }
   return std::nullopt;
 }
@@ -218,22 +244,27 @@ Outcome checkDestination(Replacement& replacement) {
   if (replacement.outPath != nullptr) {
     return checkOut(replacement);
   }
-  std::string target;
-  if (!resolveLink(level, target)) {
-    return systemProblem(level, "Cannot open", errno);
+  auto names = nameCount(replacement.level.source.file);
+  if (names == 0) {
+    return systemProblem(level, "Cannot read", errno);
   }
-  if (nameCount(replacement.level.source.file) > 1) {
+  if (names > 1) {
     return Problem{level,
                    "Has other names (hard links) that would keep the old bytes; write a copy "
                    "with -o",
                    ""};
   }
-  if (isReadOnly(replacement.level.source.file, target.c_str())) {
+  switch (writabilityOf(replacement.level.source.file, replacement.target.c_str())) {
+  case Writability::writable:
+    break;
+  case Writability::readOnly:
     return Problem{level, "Read-only", ""};
+  case Writability::unknown:
+    return systemProblem(level, "Cannot read", errno);
   }
   // Only "nothing there" means there is no backup yet: any other answer might hide the backup
   // of the original, which must never be replaced by a copy of a changed level file.
-  replacement.backup = target + ".bak";
+  replacement.backup = replacement.target + ".bak";
   switch (kindOfName(replacement.backup.c_str(), false)) {
   case NameKind::missing:
     replacement.writeBackup = true;
@@ -317,12 +348,13 @@ Outcome writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>
 }
 
 // Writes the level file with `groups` in place of the entry's stored groups (or unchanged
-// when there are none) as the file `path` leads to, through a file update; `targetLock` guards
-// that file when it is the level file. On a problem the file is as it was, or already complete.
+// when there are none) as `target`, the file the name `path` was found to lead to, through a
+// file update; `targetLock` guards that file. On a problem the file is as it was, or already
+// complete.
 Outcome writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                       const std::string& path, FileLock* targetLock) {
+                       const std::string& path, const std::string& target, FileLock* targetLock) {
   FileUpdate update;
-  if (!beginUpdate(update, path, UpdateKind::userData)) {
+  if (!beginUpdateAt(update, target, UpdateKind::userData)) {
     return Problem{path, "Cannot create", reasonNotBegun(update)};
   }
   Outcome problem;
@@ -351,9 +383,14 @@ Outcome checkRate(const Replacement& replacement, const WavSound& sound) {
   }
   auto rate = std::to_string(replacement.rate);
   auto soundRate = std::to_string(sound.sampleRate);
+  if (sound.sampleRate == 0) {
+    return Problem{replacement.wavPath, "0 Hz is no rate", ""};
+  }
+  // --rate is advised only where it would be taken.
+  bool rateTaken = sound.sampleRate >= lowestEffectRate && sound.sampleRate <= highestEffectRate;
   return Problem{replacement.wavPath,
                  soundRate + " Hz, but the effect plays at " + rate + " Hz; resample it to " +
-                     rate + " Hz or give --rate " + soundRate,
+                     rate + " Hz" + (rateTaken ? " or give --rate " + soundRate : ""),
                  ""};
 }
 
@@ -389,14 +426,15 @@ Outcome replaceEffect(Replacement& replacement, Console console) {
   }
   // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
   // the backup is on the disk before the level file is replaced.
-  if (replacement.writeBackup &&
-      (problem = writeLevelFile(replacement, {}, replacement.backup, nullptr))) {
+  if (replacement.writeBackup && (problem = writeLevelFile(replacement, {}, replacement.backup,
+                                                           replacement.backup, nullptr))) {
     return problem;
   }
   bool inPlace = replacement.outPath == nullptr;
   auto* targetLock = inPlace ? &replacement.lock : &replacement.outLock;
   if ((problem = writeLevelFile(replacement, groups,
                                 inPlace ? replacement.levelPath : replacement.outPath,
+                                inPlace ? replacement.target : replacement.outTarget,
                                 targetLock->held ? targetLock : nullptr))) {
     return problem;
   }

@@ -111,11 +111,15 @@ std::string escapedHtml(const std::string& text) {
 }
 
 // `path` as a URL relative to the absolute folder `from`, every byte but letters, digits,
-// "-._~" and the separators percent-encoded.
-std::string relativeUrl(const std::string& path, const std::string& from) {
-  auto relative = relativePathFrom(path, from);
+// "-._~" and the separators percent-encoded; nothing when the current folder cannot be told.
+std::optional<std::string> relativeUrl(const std::string& path, const std::string& from) {
+  auto absolute = absolutePath(path);
+  if (absolute.empty()) {
+    return std::nullopt;
+  }
+  auto relative = relativePathFrom(absolute, from);
   // Another drive of a Windows system has no relative way there.
-  auto text = relative.empty() ? absolutePath(path) : relative;
+  auto text = relative.empty() ? absolute : relative;
   std::string url = relative.empty() ? "file:///" : "";
   for (char byte : text) {
     auto c = static_cast<unsigned char>(byte);
@@ -184,7 +188,12 @@ std::string waveformSvg(const EffectSummary& summary) {
   return svg.append("</svg>");
 }
 
-std::string row(const EffectSummary& summary, const std::string& pageFolder, std::uint32_t rate) {
+std::optional<std::string> row(const EffectSummary& summary, const std::string& pageFolder,
+                               std::uint32_t rate) {
+  auto url = relativeUrl(summary.wavPath, pageFolder);
+  if (!url) {
+    return std::nullopt;
+  }
   auto peak = summary.peak == 0 ? std::string("-inf")
                                 : formatted("%.1f", 20 * std::log10(summary.peak / 32768.0));
   const std::pair<const char*, std::string> numbers[] = {
@@ -200,8 +209,8 @@ std::string row(const EffectSummary& summary, const std::string& pageFolder, std
     cells.append(value).append("</td>");
   }
   return cells + "<td class=\"wave\">" + waveformSvg(summary) +
-         "</td><td class=\"play\"><audio controls preload=\"metadata\" src=\"" +
-         escapedHtml(relativeUrl(summary.wavPath, pageFolder)) + "\"></audio></td></tr>\n";
+         "</td><td class=\"play\"><audio controls preload=\"metadata\" src=\"" + escapedHtml(*url) +
+         "\"></audio></td></tr>\n";
 }
 
 // Wide windows show a table: the names and numbers take what they need, the waveform gives way,
@@ -248,12 +257,15 @@ std::string replaceHint(std::uint32_t rate) {
 
 } // namespace
 
-std::string pageStart(const std::string& firstEffectPath, const std::string& level,
-                      std::uint32_t rate) {
+std::optional<std::string> pageStart(const std::string& firstEffectPath, const std::string& level,
+                                     std::uint32_t rate) {
   std::string folder;
   if (!firstEffectPath.empty()) {
     // The folder's own name, or the whole folder where it has none (a drive's root).
     folder = absoluteFolderOf(firstEffectPath);
+    if (folder.empty()) {
+      return std::nullopt;
+    }
     auto name = lastNameOf(folder);
     folder = name.empty() ? folder : name;
   }
@@ -273,8 +285,9 @@ std::string pageStart(const std::string& firstEffectPath, const std::string& lev
          "<th>Listen</th></tr></thead>\n<tbody>\n";
 }
 
-std::string pageRow(const EffectSummary& summary, const std::string& pagePath, std::uint32_t rate) {
-  return row(summary, absoluteFolderOf(pagePath), rate);
+std::optional<std::string> pageRow(const EffectSummary& summary, const std::string& pageFolder,
+                                   std::uint32_t rate) {
+  return row(summary, pageFolder, rate);
 }
 
 std::string pageEnd(std::size_t effectCount) {

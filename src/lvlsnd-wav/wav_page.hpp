@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,11 +40,14 @@ std::string levelOfEffects(const std::vector<const char*>& paths);
 // The page is written as the files are converted, so that its memory stays flat however many
 // there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, for
 // the folder of the first effect file converted ("" when there is none), titled after `level`
-// when there is one:
-std::string pageStart(const std::string& firstEffectPath, const std::string& level,
-                      std::uint32_t rate);
-// One effect's row, for the page at `pagePath`: the player's source is relative to its folder.
-std::string pageRow(const EffectSummary& summary, const std::string& pagePath, std::uint32_t rate);
+// when there is one. The start and the rows are nothing when the current folder cannot be told
+// (errno says why): a page with wrong links would look right.
+std::optional<std::string> pageStart(const std::string& firstEffectPath, const std::string& level,
+                                     std::uint32_t rate);
+// One effect's row, for a page in the absolute folder `pageFolder`: the player's source is
+// relative to it.
+std::optional<std::string> pageRow(const EffectSummary& summary, const std::string& pageFolder,
+                                   std::uint32_t rate);
 // The end of the page, after the rows of `effectCount` effect files.
 std::string pageEnd(std::size_t effectCount);
 

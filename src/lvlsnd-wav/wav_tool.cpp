@@ -3,6 +3,8 @@
 #include "command_line.hpp"
 #include "file_update.hpp"
 #include "files.hpp"
+#include "inputs.hpp"
+#include "paths.hpp"
 #include "wav.hpp"
 #include "wav_page.hpp"
 #include "xa_adpcm.hpp"
@@ -52,26 +54,43 @@ struct ConversionBuffers {
 // A WAV file already under the name being written: its samples are compared with the effect's,
 // so that an edit is not replaced unasked.
 struct ExistingWav {
+  std::string name;
   std::FILE* file = nullptr; // null when there is none to compare with
   ByteSource source;
   WavLayout layout;
+  FileIdentity identity;   // of what the name led to when compared: `none` when nothing
   bool sameSamples = true; // so far
 };
 
-// Opens the WAV file at `path` for the comparison, when it exists.
-ExistingWav openExistingWav(const std::string& path, std::uint64_t groupCount) {
-  ExistingWav existing;
-  if (kindOfName(path.c_str(), true) != NameKind::regularFile) {
-    return existing;
+// Opens the WAV file at `path` for the comparison, when there is one. It holds the effect's own
+// samples only as lvlsnd-wav writes them: 16-bit mono PCM, the very sample bytes (the rate alone
+// may differ); anything else is other samples. The problem when the system cannot tell.
+Outcome openExistingWav(const std::string& path, std::uint64_t groupCount, ExistingWav& existing) {
+  existing.name = path;
+  existing.identity = identityOf(path.c_str());
+  if (existing.identity.kind == IdentityKind::unknown) {
+    return systemProblem(path, "Cannot read", existing.identity.error);
+  }
+  if (existing.identity.kind == IdentityKind::none) {
+    return std::nullopt;
   }
   existing.file = openInput(path.c_str());
-  existing.sameSamples = existing.file != nullptr;
-  if (existing.file != nullptr) {
-    existing.source = fileSource(existing.file);
-    existing.sameSamples = !readWavLayout(existing.source, existing.layout) &&
-                           existing.layout.frames == groupCount * samplesPerEffectGroup;
+  if (existing.file == nullptr) {
+    return systemProblem(path, "Cannot read", errno);
   }
-  return existing;
+  existing.identity = identityOf(existing.file);
+  if (existing.identity.kind != IdentityKind::known) {
+    return systemProblem(path, "Cannot read", existing.identity.error);
+  }
+  existing.source = fileSource(existing.file);
+  auto problem = readWavLayout(existing.source, existing.layout);
+  if (problem && problem->systemFailed) {
+    problem->name = path;
+    return problem;
+  }
+  existing.sameSamples = !problem && existing.layout.channels == 1 && existing.layout.bits == 16 &&
+                         existing.layout.frames == groupCount * samplesPerEffectGroup;
+  return std::nullopt;
 }
 
 void closeExistingWav(ExistingWav& existing) {
@@ -81,13 +100,34 @@ void closeExistingWav(ExistingWav& existing) {
   }
 }
 
-// Whether the existing WAV file holds `samples` from frame `first` on; anything it cannot show
-// counts as other samples.
-bool holdsSamples(ExistingWav& existing, std::uint64_t first, std::span<const std::int16_t> samples,
-                  std::span<std::int16_t> buffer) {
+// Whether the existing WAV file holds `samples` from frame `first` on; the problem when it
+// cannot be read.
+Outcome compareWithExisting(ExistingWav& existing, std::uint64_t first,
+                            std::span<const std::int16_t> samples, std::span<std::int16_t> buffer) {
   auto held = buffer.first(samples.size());
-  return !readWavFrames(existing.source, existing.layout, first, held) &&
-         std::equal(held.begin(), held.end(), samples.begin());
+  if (auto problem = readWavFrames(existing.source, existing.layout, first, held)) {
+    problem->name = existing.name;
+    return problem;
+  }
+  existing.sameSamples = std::equal(held.begin(), held.end(), samples.begin());
+  return std::nullopt;
+}
+
+// Whether the name still leads to what was compared, just before the WAV file is renamed over
+// it: an edit saved meanwhile is kept.
+Outcome checkExistingUnchanged(const ExistingWav& existing) {
+  auto now = identityOf(existing.name.c_str());
+  if (now.kind == IdentityKind::unknown) {
+    return systemProblem(existing.name, "Cannot read", now.error);
+  }
+  bool unchanged = existing.identity.kind == IdentityKind::none
+                       ? now.kind == IdentityKind::none
+                       : unchangedSince(existing.identity, now);
+  if (!unchanged) {
+    return Problem{existing.name,
+                   "Exists and holds other samples (an edit?); give --force to replace it", ""};
+  }
+  return std::nullopt;
 }
 
 // One effect file being converted: where its bytes come from, its name and its WAV file's, as
@@ -163,8 +203,11 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
       summarize(*summary, decoded);
     }
     if (existing.file != nullptr && existing.sameSamples) {
-      existing.sameSamples =
-          holdsSamples(existing, done * samplesPerEffectGroup, decoded, buffers.existingSamples);
+      problem = compareWithExisting(existing, done * samplesPerEffectGroup, decoded,
+                                    buffers.existingSamples);
+      if (problem) {
+        return problem;
+      }
     }
     if (!writeToUpdate(wav, buffers.wavBytes.data(), count * wavBytesPerGroup)) {
       return systemProblem(effect.wavName, "Cannot write", wav.error);
@@ -177,10 +220,12 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
 // The page of the files converted, written as they are: its update, and how many rows it has.
 struct Page {
   const char* path = nullptr; // null: no page was asked for
+  std::string folder;         // the absolute folder it goes in
   FileUpdate update;
   std::string level; // of every effect file, when they are of one level
   std::size_t rows = 0;
   bool started = false;
+  Outcome problem; // what spoiled it on the way: it is then not written
 };
 
 bool writingPage(const Page& page) {
@@ -192,21 +237,32 @@ void writeToPage(Page& page, const std::string& text) {
   writeToUpdate(page.update, text.data(), text.size());
 }
 
-// What one run converts: the rate, whether edits may be replaced, and the page.
+// What one run converts: the rate, whether edits may be replaced, the page, and the effect
+// files of the run, which no WAV file may be written over.
 struct Conversion {
   std::uint32_t rate = defaultEffectRate;
   bool force = false;
   Page page;
+  std::vector<RunInput> inputs;
   ConversionBuffers buffers;
 };
+
+// Writes `text` to the page, or notes that it could not be made.
+void writeMadeText(Page& page, const std::optional<std::string>& text) {
+  if (text) {
+    writeToPage(page, *text);
+  } else if (!page.problem) {
+    page.problem = systemProblem(page.path, "Cannot write", errno);
+  }
+}
 
 // Adds the effect's row to the page, after its heading when it is the first.
 void addToPage(Page& page, const EffectSummary& summary, std::uint32_t rate) {
   if (!page.started) {
-    writeToPage(page, pageStart(summary.effectPath, page.level, rate));
+    writeMadeText(page, pageStart(summary.effectPath, page.level, rate));
     page.started = true;
   }
-  writeToPage(page, pageRow(summary, page.path, rate));
+  writeMadeText(page, pageRow(summary, page.folder, rate));
   ++page.rows;
 }
 
@@ -214,9 +270,21 @@ void addToPage(Page& page, const EffectSummary& summary, std::uint32_t rate) {
 // or complete. `identity` is the effect file's, which the WAV file must never replace.
 Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& conversion,
                      Console console) {
-  // Never written over the effect file itself, whatever link leads there.
-  if (sameFile(identityOf(effect.wavName.c_str()), identity)) {
+  // Never written over the effect file itself or another of the run, whatever link leads there.
+  const RunInput own[] = {{effect.name, identity}};
+  auto match = findInput(effect.wavName, own);
+  if (match.problem) {
+    return match.problem;
+  }
+  if (match.index == 0) {
     return Problem{effect.wavName, "Cannot create", "it is the effect file"};
+  }
+  match = findInput(effect.wavName, conversion.inputs);
+  if (match.problem) {
+    return match.problem;
+  }
+  if (match.index < conversion.inputs.size()) {
+    return Problem{effect.wavName, "Cannot create", "it is an effect file of this run"};
   }
   FileUpdate wav;
   if (!beginUpdate(wav, effect.wavName, UpdateKind::remakeable)) {
@@ -231,14 +299,22 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
                            effect.groupCount * samplesPerEffectGroup);
   }
   // With --force nothing is compared: whatever is there goes.
-  auto existing =
-      conversion.force ? ExistingWav{} : openExistingWav(effect.wavName, effect.groupCount);
-  auto problem = decodeGroups(effect, wav, conversion.rate, conversion.buffers,
-                              writingPage(page) ? &summary : nullptr, existing);
+  ExistingWav existing;
+  Outcome problem;
+  if (!conversion.force) {
+    problem = openExistingWav(effect.wavName, effect.groupCount, existing);
+  }
+  if (!problem) {
+    problem = decodeGroups(effect, wav, conversion.rate, conversion.buffers,
+                           writingPage(page) ? &summary : nullptr, existing);
+  }
   closeExistingWav(existing);
   if (!problem && !existing.sameSamples) {
     problem = Problem{effect.wavName,
                       "Exists and holds other samples (an edit?); give --force to replace it", ""};
+  }
+  if (!problem && !conversion.force) {
+    problem = checkExistingUnchanged(existing);
   }
   if (!problem && !commitUpdate(wav, nullptr)) {
     problem = systemProblem(effect.wavName, "Cannot write", wav.error);
@@ -293,36 +369,60 @@ Outcome convertEffect(ByteSource& source, std::int64_t size, const std::string& 
 // Converts one effect file into a WAV file beside it.
 Outcome convertEffectFile(const char* path, Conversion& conversion, Console console) {
   std::FILE* input = openInput(path);
-  // Only a regular file has a size, and the WAV header is written from it.
-  auto size = input != nullptr ? fileSize(input) : -1;
-  if (size < 0) {
-    auto problem = systemProblem(path, "Cannot open", input == nullptr ? errno : ESPIPE);
-    if (input != nullptr) {
-      std::fclose(input);
-    }
-    return problem;
+  if (input == nullptr) {
+    return systemProblem(path, "Cannot open", errno);
   }
-  std::setvbuf(input, nullptr, _IONBF, 0); // read in whole chunks
-  auto source = fileSource(input);
-  auto problem = convertEffect(source, size, path, identityOf(input), conversion, console);
+  // Only a regular file has a size, and the WAV header is written from it.
+  auto size = fileSize(input);
+  auto identity = identityOf(input);
+  Outcome problem;
+  if (size < 0) {
+    problem = systemProblem(path, errno == ESPIPE ? "Cannot open" : "Cannot read", errno);
+  } else if (identity.kind != IdentityKind::known) {
+    problem = systemProblem(path, "Cannot read", identity.error);
+  } else {
+    std::setvbuf(input, nullptr, _IONBF, 0); // read in whole chunks
+    auto source = fileSource(input);
+    problem = convertEffect(source, size, path, identity, conversion, console);
+  }
   std::fclose(input);
   return problem;
 }
 
-// Whether `path` can be the page: a name ending in .html or .htm, in any case, that leads to
-// none of the run's effect files or WAV files.
-bool isPageName(const std::string& path, const std::vector<const char*>& effects) {
+// Why `path` cannot be the page: a name not ending in .html or .htm, in any case, or one that
+// leads to an effect file or a WAV file of the run; or the system cannot tell.
+Outcome problemOfPageName(const std::string& path, const std::vector<RunInput>& effects) {
   auto lower = path;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  Problem notPage{path, "Not a page name; give a name ending in .html", ""};
   if (!lower.ends_with(".html") && !lower.ends_with(".htm")) {
-    return false;
+    return notPage;
   }
-  auto page = identityOf(path.c_str());
-  return std::none_of(effects.begin(), effects.end(), [&](const char* effect) {
-    return sameFile(page, identityOf(effect)) ||
-           sameFile(page, identityOf(wavNameFor(effect).c_str()));
-  });
+  auto files = effects;
+  for (const auto& effect : effects) {
+    files.push_back(runInput(wavNameFor(effect.name)));
+  }
+  auto match = findInput(path, files);
+  if (match.problem) {
+    return match.problem;
+  }
+  if (match.index < files.size()) {
+    return notPage;
+  }
+  return std::nullopt;
+}
+
+// Begins the page, in the folder it goes in; the problem when it cannot be begun.
+Outcome beginPage(Page& page) {
+  page.folder = absoluteFolderOf(page.path);
+  if (page.folder.empty()) {
+    return systemProblem(page.path, "Cannot write", errno);
+  }
+  if (!beginUpdate(page.update, page.path, UpdateKind::remakeable)) {
+    return Problem{page.path, "Cannot create", reasonNotBegun(page.update)};
+  }
+  return std::nullopt;
 }
 
 // Finishes the page of the files converted: a page with no row says so, under its heading.
@@ -331,9 +431,13 @@ Outcome finishPage(Page& page, std::uint32_t rate) {
     return std::nullopt; // it could not be begun, which was said then
   }
   if (!page.started) {
-    writeToPage(page, pageStart("", page.level, rate));
+    writeMadeText(page, pageStart("", page.level, rate));
   }
   writeToPage(page, pageEnd(page.rows));
+  if (page.problem) {
+    abandonUpdate(page.update);
+    return page.problem;
+  }
   if (!commitUpdate(page.update, nullptr)) {
     return systemProblem(page.path, "Cannot write", page.update.error);
   }
@@ -348,8 +452,8 @@ bool convertAll(const std::vector<const char*>& files, Conversion& conversion, C
   if (page.path != nullptr) {
     page.level = levelOfEffects(files);
     // A page that cannot be begun is complained of, and the files are still converted.
-    if (!beginUpdate(page.update, page.path, UpdateKind::remakeable)) {
-      complain(console, {page.path, "Cannot create", reasonNotBegun(page.update)});
+    if (auto problem = beginPage(page)) {
+      complain(console, *problem);
       allConverted = false;
     }
   }
@@ -373,7 +477,9 @@ Outcome convertEffectBytes(std::span<const std::uint8_t> bytes, const std::strin
   Conversion conversion;
   conversion.rate = rate;
   auto source = memorySource(bytes);
-  return convertEffect(source, std::ssize(bytes), name, FileIdentity{}, conversion, console);
+  // Bytes in memory are no file a WAV file could be written over.
+  FileIdentity none{IdentityKind::none};
+  return convertEffect(source, std::ssize(bytes), name, none, conversion, console);
 }
 
 int lvlsndWavMain(int argc, const char* const* argv, Console console) {
@@ -388,9 +494,14 @@ int lvlsndWavMain(int argc, const char* const* argv, Console console) {
   if (auto status = answerCommandLine(line, "lvlsnd-wav", usageText, console)) {
     return *status;
   }
-  if (conversion.page.path != nullptr && !isPageName(conversion.page.path, line.operands)) {
-    complain(console, {conversion.page.path, "Not a page name; give a name ending in .html", ""});
-    return exitUsage;
+  for (const char* file : line.operands) {
+    conversion.inputs.push_back(runInput(file));
+  }
+  if (conversion.page.path != nullptr) {
+    if (auto problem = problemOfPageName(conversion.page.path, conversion.inputs)) {
+      complain(console, *problem);
+      return problem->systemFailed ? exitComplaint : exitUsage;
+    }
   }
   return convertAll(line.operands, conversion, console) ? exitDone : exitComplaint;
 }

@@ -1,6 +1,7 @@
 #include "effects.hpp"
 
 #include "file_update.hpp"
+#include "inputs.hpp"
 #include "xa_adpcm.hpp"
 
 #include <algorithm>
@@ -54,14 +55,16 @@ bool writeGroups(LevelStream& level, const SoundEntry& entry, FileUpdate& update
   return true;
 }
 
-// Writes one effect file through a file update, so that it is complete or absent. Its name
+// Writes one effect file through a file update, so that it is complete or as it was. Its name
 // never leads to the level file: a level file named like one of its effects, or linked under
-// such a name, would be replaced by its own effect. lvlsnd's messages give no reason.
+// such a name, would be replaced by its own effect; when the system cannot tell, the effect is
+// not written. lvlsnd's messages give no reason.
 Outcome writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
                     GroupChunks& chunks) {
+  const RunInput level[] = {{run.path, run.level.identity}};
+  auto match = findInput(name, level);
   FileUpdate update;
-  if (sameFile(identityOf(name.c_str()), run.level.identity) ||
-      !beginUpdate(update, name, UpdateKind::remakeable)) {
+  if (match.problem || match.index == 0 || !beginUpdate(update, name, UpdateKind::remakeable)) {
     return Problem{name, "Cannot create", ""};
   }
   std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
@@ -78,7 +81,7 @@ Outcome writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& n
 
 bool writeEffects(LevelRun& run, const SoundTable& table) {
   GroupChunks chunks;
-  bool allRead = true;
+  bool allWritten = true;
   for (std::size_t index = 1; index < table.entries.size(); ++index) {
     const auto& entry = table.entries[index];
     if (entry.groupCount == 0) {
@@ -87,14 +90,14 @@ bool writeEffects(LevelRun& run, const SoundTable& table) {
     auto name = effectFileName(run.levelNumber, static_cast<int>(index));
     if (auto problem = writeEffect(run, entry, name, chunks)) {
       complain(run.console, *problem);
+      allWritten = false;
     }
     if (run.level.failed) {
       // A bad sector spoils this effect, not the others: the next entry is read afresh.
-      allRead = false;
       clearReadFailure(run.level);
     }
   }
-  return allRead;
+  return allWritten;
 }
 
 } // namespace lvlsnd

@@ -12,7 +12,8 @@ namespace lvlsnd {
 std::string effectFileName(std::int32_t levelNumber, int entryIndex);
 
 // Writes one effect file for every sound entry whose group count is not 0. Returns false when
-// the level file could not be read for some of them (those files are not written).
+// some could not be created or written, or the level file could not be read for them (each
+// complained of; those files are as they were).
 bool writeEffects(LevelRun& run, const SoundTable& table);
 
 } // namespace lvlsnd

@@ -51,13 +51,13 @@ int runLevelFile(const char* path, Console console) {
   std::fprintf(console.out, "Extracting Orrelin sound effects from level %d data:\n",
                run.levelNumber);
   auto table = readTables(run);
-  bool allRead = !run.level.failed && writeEffects(run, table);
+  bool allWritten = !run.level.failed && writeEffects(run, table);
   if (run.level.failed) {
     // A table read in part would name effects that are not in the file.
     complain(console, {path, "Cannot read", ""});
   }
   closeLevelStream(run.level);
-  return allRead ? exitDone : exitComplaint;
+  return allWritten ? exitDone : exitComplaint;
 }
 
 int lvlsndMain(int argc, const char* const* argv, Console console) {

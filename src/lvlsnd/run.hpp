@@ -31,8 +31,8 @@ LevelRun openLevelRun(const char* path, Console console);
 SoundTable readTables(LevelRun& run);
 
 // Extracts the sound effects of the level file at `path` into the working directory and
-// returns the exit status: 0 when every effect was read in full (some may not have been
-// created or written), 1 when the level file cannot be opened or read.
+// returns the exit status: 0 when every effect file was written, 1 when the level file cannot
+// be opened or read, or some effect file could not be created or written.
 int runLevelFile(const char* path, Console console);
 
 // The whole program: exactly one argument, the level file, or the usage text.

@@ -14,7 +14,8 @@ void startProgram();
 
 // Standard output is flushed and closed when a program ends; when that shows that some of it
 // was never written (a full disk, a closed pipe), the program says so and ends with status 1,
-// since what it printed was lost. Returns the exit status.
+// since what it printed was lost. So it does, naming each, when a temporary file could not be
+// removed (".lvlsnd-XXXXXX: Cannot remove (<reason>)"). Returns the exit status.
 int closeStandardOutput(const char* program, int status);
 
 // Windows alone: the program's wide-character arguments as UTF-8, with the console's output code

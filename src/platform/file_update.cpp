@@ -17,6 +17,19 @@ void forgetTemporaryFile(const std::string& path) {
   std::erase(temporaryFiles, path);
 }
 
+// The temporary files that could not be removed, and why: the end of the program names them.
+struct Leftover {
+  std::string path;
+  int error = 0;
+};
+std::vector<Leftover> leftovers;
+
+void removeOrNoteLeftover(const std::string& path) {
+  if (!removeFile(path.c_str()) && errno != ENOENT) {
+    leftovers.push_back({path, errno});
+  }
+}
+
 // A caller broke the update's rules: it ends here, before anything is renamed or written.
 [[noreturn]] void misused(const char* what, const FileUpdate& update) {
   std::fflush(stdout);
@@ -28,7 +41,7 @@ void forgetTemporaryFile(const std::string& path) {
 // Removes the temporary file and takes it off the list.
 void dropTemporaryFile(const FileUpdate& update) {
   holdInterrupts();
-  removeFile(update.temporary.c_str());
+  removeOrNoteLeftover(update.temporary);
   forgetTemporaryFile(update.temporary);
   releaseInterrupts();
 }
@@ -54,17 +67,31 @@ void removeTemporaryFiles() {
   }
 }
 
+bool reportLeftoverFiles() {
+  for (const auto& leftover : leftovers) {
+    std::fprintf(stderr, "%s: Cannot remove (%s)\n", leftover.path.c_str(),
+                 reasonOf(leftover.error).c_str());
+  }
+  return !leftovers.empty();
+}
+
 bool beginUpdate(FileUpdate& update, const std::string& path, UpdateKind kind) {
+  std::string target;
+  if (!resolveLink(path.c_str(), target)) {
+    update.error = errno;
+    return false;
+  }
+  return beginUpdateAt(update, target, kind);
+}
+
+bool beginUpdateAt(FileUpdate& update, const std::string& target, UpdateKind kind) {
   static const bool removedAtExit = std::atexit(removeTemporaryFiles) == 0;
   (void)removedAtExit;
   if (update.state != UpdateState::notBegun) {
     misused("begun twice", update);
   }
   update.kind = kind;
-  if (!resolveLink(path.c_str(), update.target)) {
-    update.error = errno;
-    return false;
-  }
+  update.target = target;
   auto targetKind = kindOfName(update.target.c_str(), true);
   if (targetKind == NameKind::other || targetKind == NameKind::unknown) {
     update.notRegular = targetKind == NameKind::other;
@@ -152,7 +179,7 @@ bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
   bool renamed = renameOver(update.temporary, update.target);
   if (!renamed) {
     update.error = errno;
-    removeFile(update.temporary.c_str());
+    removeOrNoteLeftover(update.temporary);
   }
   forgetTemporaryFile(update.temporary);
   releaseInterrupts();

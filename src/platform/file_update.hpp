@@ -53,6 +53,9 @@ struct FileUpdate {
 // temporary file cannot be created, or the target is something else than a regular file (a
 // folder, a device) or cannot be told: nothing is ever renamed over such a thing.
 bool beginUpdate(FileUpdate& update, const std::string& path, UpdateKind kind);
+// The same for `target`, a path that resolveLink gave: it is not resolved again, so that a run
+// that resolved a link once writes where it locked, even if the link is pointed elsewhere.
+bool beginUpdateAt(FileUpdate& update, const std::string& target, UpdateKind kind);
 // Why an update could not begin: the system's words, or "not a regular file".
 std::string reasonNotBegun(const FileUpdate& update);
 // Writes `size` bytes to the temporary file; false, with the update spoiled, when they could

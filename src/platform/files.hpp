@@ -21,7 +21,8 @@ bool removeFile(const char* path);
 // Seeks with a 64-bit offset from the start: `long` is 32 bits on Windows, so plain fseek
 // cannot reach offsets of 2^31 or more there.
 bool seekFile(std::FILE* file, std::int64_t offset);
-// The size of an open regular file; -1 when it has none (a pipe, say).
+// The size of an open regular file; -1 when it has none (a pipe, say: errno is ESPIPE) or the
+// system cannot say (errno says why).
 std::int64_t fileSize(std::FILE* file);
 
 // Opens an input that can be read at any offset: a regular file or a block device. Null for
@@ -30,23 +31,37 @@ std::int64_t fileSize(std::FILE* file);
 std::FILE* openInput(const char* path);
 
 // Which file a name or an open stream leads to, whatever the link: device and inode on POSIX
-// systems, volume serial number and file index on Windows.
+// systems, volume serial number and file index on Windows; and its size and modification time,
+// to tell whether it changed. `unknown` when the system could not say (a failing disk, a network
+// folder that timed out), with the error; `none` when nothing is there.
+enum class IdentityKind { unknown, none, known };
 struct FileIdentity {
-  bool known = false;
+  IdentityKind kind = IdentityKind::unknown;
+  int error = 0; // errno, when unknown
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
+  std::int64_t size = 0;
+  std::int64_t modified = 0; // in the system's own units
 };
 
 FileIdentity identityOf(std::FILE* file);
 FileIdentity identityOf(const char* path);
-// True only when both are known and the same file.
-bool sameFile(const FileIdentity& a, const FileIdentity& b);
+
+// Whether two identities are one file. There is no answer when either is unknown: a check that
+// guards a file must then refuse, never take it for "another file".
+enum class Sameness { different, same, unknown };
+Sameness compareFiles(const FileIdentity& a, const FileIdentity& b);
+// Whether `now` is the very file `then` was, unchanged: the same file, size and modification
+// time. False when either is unknown.
+bool unchangedSince(const FileIdentity& then, const FileIdentity& now);
 
 // Gives `to` the permission bits of `from` (POSIX systems), so that a file written anew in
 // place of another keeps who may read and write it. With `keepOwner` its owner and group too, as
 // far as the system allows: the group alone when the owner cannot be kept, and without the
 // set-user-ID bit when the owner is not kept, the set-group-ID bit when the group is not (they
-// would mean another user). False when the bits could not be read or given.
+// would mean another user). Its extended attributes too, its POSIX ACL among them, as
+// cp --preserve=all keeps them (those the user may not set, left out). False when the bits, the
+// ACL or the user's own attributes could not be read or given.
 bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
 
 // What a name leads to, links followed or not; `unknown` when asking failed for another reason
@@ -60,9 +75,11 @@ NameKind kindOfName(const char* path, bool followLinks);
 bool resolveLink(const char* path, std::string& target);
 
 // Whether nobody should write the open file: it has no write permission bit at all (root
-// included), this user may not write it, or it carries the Windows read-only attribute.
-bool isReadOnly(std::FILE* file, const char* path);
-// How many names (hard links) the open file has; 0 when unknown.
+// included), this user may not write it, or it carries the Windows read-only attribute;
+// `unknown` when the system cannot say (errno says why).
+enum class Writability { writable, readOnly, unknown };
+Writability writabilityOf(std::FILE* file, const char* path);
+// How many names (hard links) the open file has; 0 when the system cannot say (errno says why).
 std::uint64_t nameCount(std::FILE* file);
 
 } // namespace lvlsnd

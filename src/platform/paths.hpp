@@ -9,7 +9,7 @@ namespace lvlsnd {
 // The folder part of a path, "." when it has none.
 std::string folderOf(const std::string& path);
 // The absolute folder that holds `path`, "." and ".." taken out by the text alone, "/" between
-// its names.
+// its names; empty, with errno, when the current folder cannot be told (as for absolutePath).
 std::string absoluteFolderOf(const std::string& path);
 // `path` relative to the absolute folder `folder`, "/" between its names; empty when there is
 // no relative way (another drive of a Windows system).

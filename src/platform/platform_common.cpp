@@ -2,6 +2,7 @@
 // the parts of a path, and closing standard output.
 #include "platform_halves.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -13,8 +14,18 @@ std::string reasonOf(int error) {
   return error == 0 ? "" : std::strerror(error); // no number, no reason
 }
 
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+Sameness compareFiles(const FileIdentity& a, const FileIdentity& b) {
+  if (a.kind == IdentityKind::unknown || b.kind == IdentityKind::unknown) {
+    return Sameness::unknown;
+  }
+  bool same = a.kind == IdentityKind::known && b.kind == IdentityKind::known &&
+              a.volume == b.volume && a.index == b.index;
+  return same ? Sameness::same : Sameness::different;
+}
+
+bool unchangedSince(const FileIdentity& then, const FileIdentity& now) {
+  return compareFiles(then, now) == Sameness::same && then.size == now.size &&
+         then.modified == now.modified;
 }
 
 std::string folderOf(const std::string& path) {
@@ -40,9 +51,15 @@ std::string utf8Of(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// Empty, with errno, when the current folder cannot be told.
 fs::path absoluteOf(const std::string& path) {
-  std::error_code ignored;
-  return fs::absolute(pathOf(path), ignored).lexically_normal();
+  std::error_code error;
+  auto absolute = fs::absolute(pathOf(path), error);
+  if (error) {
+    errno = error.value();
+    return {};
+  }
+  return absolute.lexically_normal();
 }
 
 } // namespace
@@ -66,6 +83,10 @@ std::string lastNameOf(const std::string& path) {
 
 int closeStandardOutput(const char* program, int status) {
   bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  // A temporary file left behind is a failure the user must hear of, to remove it.
+  if (reportLeftoverFiles()) {
+    status = 1;
+  }
   written = std::fclose(stdout) == 0 && written;
   if (!written) {
     std::fprintf(stderr, "%s: Cannot write standard output\n", program);

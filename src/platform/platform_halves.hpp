@@ -41,6 +41,10 @@ void releaseLockBeforeReplacing(FileLock& lock);
 void holdInterrupts();
 void releaseInterrupts();
 
+// Names on standard error each temporary file that could not be removed, and why
+// (file_update.cpp); true when there was any.
+bool reportLeftoverFiles();
+
 // Removes every temporary file not yet renamed or removed (file_update.cpp): what the
 // interrupt handlers and the end of the program call. It only reads the list and removes
 // files, as a signal handler may.

@@ -4,10 +4,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lvlsnd {
 
@@ -28,7 +32,11 @@ bool seekFile(std::FILE* file, std::int64_t offset) {
 
 std::int64_t fileSize(std::FILE* file) {
   struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (fstat(fileno(file), &status) != 0) {
+    return -1;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    errno = ESPIPE;
     return -1;
   }
   return status.st_size;
@@ -62,21 +70,96 @@ std::FILE* openInput(const char* path) {
 namespace {
 
 FileIdentity identityOfStatus(const struct stat& status) {
-  return {true, static_cast<std::uint64_t>(status.st_dev),
-          static_cast<std::uint64_t>(status.st_ino)};
+  return {IdentityKind::known,
+          0,
+          static_cast<std::uint64_t>(status.st_dev),
+          static_cast<std::uint64_t>(status.st_ino),
+          static_cast<std::int64_t>(status.st_size),
+          static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+// What a failed stat says: nothing there, or no answer.
+FileIdentity identityOfFailure(int error) {
+  bool nothing = error == ENOENT || error == ENOTDIR;
+  return {nothing ? IdentityKind::none : IdentityKind::unknown, error, 0, 0, 0, 0};
 }
 
 } // namespace
 
 FileIdentity identityOf(std::FILE* file) {
   struct stat status {};
-  return fstat(fileno(file), &status) == 0 ? identityOfStatus(status) : FileIdentity{};
+  if (fstat(fileno(file), &status) != 0) {
+    return {IdentityKind::unknown, errno, 0, 0, 0, 0};
+  }
+  return identityOfStatus(status);
 }
 
 FileIdentity identityOf(const char* path) {
   struct stat status {};
-  return stat(path, &status) == 0 ? identityOfStatus(status) : FileIdentity{};
+  return stat(path, &status) == 0 ? identityOfStatus(status) : identityOfFailure(errno);
 }
+
+namespace {
+
+// The POSIX ACL of a file, kept as an extended attribute.
+constexpr const char* accessAcl = "system.posix_acl_access";
+
+// The names of a file's extended attributes, each ended by a zero; false when they cannot be
+// listed (a file system without them lists none).
+bool attributeNames(int descriptor, std::vector<char>& names) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto size = flistxattr(descriptor, nullptr, 0);
+    if (size < 0) {
+      return errno == ENOTSUP;
+    }
+    names.resize(static_cast<std::size_t>(size));
+    size = flistxattr(descriptor, names.data(), names.size());
+    if (size >= 0) {
+      names.resize(static_cast<std::size_t>(size));
+      return true;
+    }
+    if (errno != ERANGE) { // ERANGE: one was added meanwhile
+      return false;
+    }
+  }
+  return false;
+}
+
+// Copies one extended attribute. Attributes the user may not set (the trusted and security
+// ones of another user's) are left out; the ACL and the user's own ones must be copied.
+bool copyAttribute(int from, int to, const char* name) {
+  auto size = fgetxattr(from, name, nullptr, 0);
+  std::vector<char> value(size > 0 ? static_cast<std::size_t>(size) : 0);
+  if (size < 0 || (size > 0 && (size = fgetxattr(from, name, value.data(), value.size())) < 0)) {
+    return errno == ENODATA; // removed meanwhile
+  }
+  if (fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) == 0) {
+    return true;
+  }
+  std::string_view text = name;
+  bool mustCopy = text.starts_with("user.") || text.starts_with("system.posix_acl");
+  return !mustCopy && (errno == EPERM || errno == ENOTSUP);
+}
+
+// Gives `to` the extended attributes of `from`, its ACL among them, as cp --preserve=all does;
+// an ACL that `to` got from its folder's default ACL and `from` lacks is taken off again.
+bool copyExtendedAttributes(int from, int to) {
+  std::vector<char> names;
+  if (!attributeNames(from, names)) {
+    return false;
+  }
+  bool hasAcl = false;
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+    const char* name = names.data() + at;
+    hasAcl = hasAcl || std::strcmp(name, accessAcl) == 0;
+    if (!copyAttribute(from, to, name)) {
+      return false;
+    }
+  }
+  return hasAcl || fremovexattr(to, accessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+
+} // namespace
 
 bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
   struct stat status {};
@@ -90,7 +173,8 @@ bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
       mode &= ~static_cast<mode_t>(S_ISGID);
     }
   }
-  return fchmod(fileno(to), mode) == 0;
+  // The mode first: an ACL then keeps its mask as the mode's group bits.
+  return fchmod(fileno(to), mode) == 0 && copyExtendedAttributes(fileno(from), fileno(to));
 }
 
 NameKind kindOfName(const char* path, bool followLinks) {
@@ -119,10 +203,19 @@ bool resolveLink(const char* path, std::string& target) {
   return true;
 }
 
-bool isReadOnly(std::FILE* file, const char* path) {
+Writability writabilityOf(std::FILE* file, const char* path) {
   struct stat status {};
-  return fstat(fileno(file), &status) != 0 || (status.st_mode & 0222) == 0 ||
-         access(path, W_OK) != 0;
+  if (fstat(fileno(file), &status) != 0) {
+    return Writability::unknown;
+  }
+  if ((status.st_mode & 0222) == 0) {
+    return Writability::readOnly;
+  }
+  if (access(path, W_OK) == 0) {
+    return Writability::writable;
+  }
+  return errno == EACCES || errno == EROFS || errno == EPERM ? Writability::readOnly
+                                                             : Writability::unknown;
 }
 
 std::uint64_t nameCount(std::FILE* file) {
@@ -139,8 +232,10 @@ FileLock lockFile(const char* path) {
   }
   struct stat status {};
   if (flock(descriptor, LOCK_EX | LOCK_NB) != 0 || fstat(descriptor, &status) != 0) {
-    lock.busy = errno == EWOULDBLOCK;
+    int error = errno;
+    lock.busy = error == EWOULDBLOCK;
     close(descriptor);
+    errno = error;
     return lock;
   }
   return {true, false, identityOfStatus(status), descriptor};
@@ -199,9 +294,9 @@ bool flushFolder(const std::string& folder) {
 
 namespace {
 
-// Ctrl+C, SIGTERM, SIGQUIT or a closed terminal: the temporary files go, then the signal ends
-// the program as it would have.
-constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Ctrl+C, SIGTERM, SIGQUIT, a closed terminal or a closed pipe (`| head`): the temporary files
+// go, then the signal ends the program as it would have.
+constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 extern "C" void removeTemporaryFilesAndStop(int signalNumber) {
   removeTemporaryFiles();

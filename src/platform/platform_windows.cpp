@@ -73,10 +73,18 @@ void setErrnoFromLastError() {
 FileIdentity identityOfHandle(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &information) == 0) {
-    return {};
+    setErrnoFromLastError();
+    return {IdentityKind::unknown, errno, 0, 0, 0, 0};
   }
-  return {true, information.dwVolumeSerialNumber,
-          std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+  auto modified = std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32 |
+                  information.ftLastWriteTime.dwLowDateTime;
+  auto size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+  return {IdentityKind::known,
+          0,
+          information.dwVolumeSerialNumber,
+          std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow,
+          static_cast<std::int64_t>(size),
+          static_cast<std::int64_t>(modified)};
 }
 
 } // namespace
@@ -88,7 +96,11 @@ std::FILE* openFile(const char* path, const char* mode) {
 }
 
 bool removeFile(const char* path) {
-  return DeleteFileW(wideOf(path).c_str()) != 0;
+  if (DeleteFileW(wideOf(path).c_str()) == 0) {
+    setErrnoFromLastError();
+    return false;
+  }
+  return true;
 }
 
 bool seekFile(std::FILE* file, std::int64_t offset) {
@@ -97,7 +109,11 @@ bool seekFile(std::FILE* file, std::int64_t offset) {
 
 std::int64_t fileSize(std::FILE* file) {
   struct _stati64 status {};
-  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) {
+  if (_fstati64(_fileno(file), &status) != 0) {
+    return -1;
+  }
+  if ((status.st_mode & _S_IFMT) != _S_IFREG) {
+    errno = ESPIPE;
     return -1;
   }
   return status.st_size;
@@ -123,10 +139,14 @@ FileIdentity identityOf(const char* path) {
   HANDLE handle =
       CreateFileW(wideOf(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  auto identity = identityOfHandle(handle);
-  if (handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle);
+  if (handle == INVALID_HANDLE_VALUE) {
+    auto error = GetLastError();
+    setErrnoFromLastError();
+    bool nothing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return {nothing ? IdentityKind::none : IdentityKind::unknown, errno, 0, 0, 0, 0};
   }
+  auto identity = identityOfHandle(handle);
+  CloseHandle(handle);
   return identity;
 }
 
@@ -186,15 +206,24 @@ bool resolveLink(const char* path, std::string& target) {
   return true;
 }
 
-bool isReadOnly(std::FILE*, const char* path) {
+Writability writabilityOf(std::FILE*, const char* path) {
   auto attributes = GetFileAttributesW(wideOf(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    setErrnoFromLastError();
+    return Writability::unknown;
+  }
+  return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? Writability::readOnly
+                                                     : Writability::writable;
 }
 
 std::uint64_t nameCount(std::FILE* file) {
   BY_HANDLE_FILE_INFORMATION information{};
   auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  return GetFileInformationByHandle(handle, &information) != 0 ? information.nNumberOfLinks : 0;
+  if (GetFileInformationByHandle(handle, &information) == 0) {
+    setErrnoFromLastError();
+    return 0;
+  }
+  return information.nNumberOfLinks;
 }
 
 namespace {

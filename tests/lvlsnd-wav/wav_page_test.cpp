@@ -55,7 +55,7 @@ TEST(PageRow, ShowsThePeakAndDrawsEachColumnFromItsHighestToItsLowestSample) {
     // In two pieces, as a conversion gives them chunk by chunk.
     summarize(summary, std::span(c.samples).first(500));
     summarize(summary, std::span(c.samples).subspan(500));
-    auto row = pageRow(summary, "effects.html", 37800);
+    auto row = pageRow(summary, "/pages", 37800).value_or("");
     EXPECT_NE(row.find("data-label=\"Peak dBFS\">" + c.peak + "</td>"), std::string::npos)
         << c.signal << ": " << row;
     for (const auto& piece : c.drawn) {

@@ -202,7 +202,7 @@ TEST_F(EffectFilesTest, FilesThatCannotBeCreatedAreReportedAndSkipped) {
   auto run = runLvlsnd(scratch, {path});
 
   auto groups = 0x800u + 32;
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, std::string("effect9_1.raw: Cannot create\n") +
                          (device ? "effect9_2.raw: Cannot create\n" : ""));
   EXPECT_EQ(run.out, openingLines(9, path, 0x800) +
@@ -255,7 +255,7 @@ TEST_F(EffectFilesTest, TheLevelFileIsNeverCreatedOverUnderAnyNameThatLeadsToIt)
       auto offset = tailStart + (name == "effect1_3.raw" ? 300 * 120 : 0);
       expectedOut += name == c.blocked ? "" : effectLine(name, groups, c.path, offset);
     }
-    EXPECT_EQ(run.status, 0) << c.path;
+    EXPECT_EQ(run.status, 1) << "an effect file not written is a failure: " << c.path;
     EXPECT_EQ(run.err, c.blocked + ": Cannot create\n");
     EXPECT_EQ(run.out, expectedOut);
     EXPECT_TRUE(run.files == expectedFiles) << c.path;
