@@ -9,8 +9,10 @@
 #include <cmath>
 #include <fcntl.h>
 #include <filesystem>
+#include <iostream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -31,6 +33,19 @@ protected:
     writeFile((scratch.root / name).string().c_str(), monoWav(samples, rate));
   }
 };
+
+// What a shell command prints on standard output.
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      output.append(buffer, got);
+    }
+    pclose(pipe);
+  }
+  return output;
+}
 
 // Whether `after` differs from `before` only in the units of the stored groups at `offset` that
 // the selector names: their parameter bytes and their nibbles.
@@ -158,6 +173,23 @@ TEST_F(ReplaceToolTest, InPlaceKeepsTheFirstBackupAndOutputGoesWhereAsked) {
   auto entries = fs::directory_iterator(scratch.root);
   EXPECT_EQ(std::distance(fs::begin(entries), fs::end(entries)), 6)
       << "level3.dat, its .bak, the WAV, stdout, stderr, work: no temporary file";
+  // An ACL and an attribute of the user's own stay, as cp --preserve=all keeps them, the ACL's
+  // mask as the mode's group bits; where the file system has no ACLs this is not checked.
+  auto level = (scratch.root / "level3.dat").string();
+  auto aclOf = [&] { return commandOutput("getfacl -c '" + level + "' 2>&1"); };
+  if (!second.windowsBuild &&
+      std::system(("setfacl -m u:nobody:rw '" + level + "' 2>/dev/null").c_str()) == 0 &&
+      setxattr(level.c_str(), "user.lvlsnd", "kept", 4, 0) == 0) {
+    auto acl = aclOf();
+    auto third = runTool(scratch, "lvlsnd-replace", {path, "1", "../音é.wav"});
+    EXPECT_EQ(third.status, 0) << third.err;
+    EXPECT_EQ(aclOf(), acl);
+    char value[8] = {};
+    EXPECT_EQ(getxattr(level.c_str(), "user.lvlsnd", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+  } else {
+    std::cout << "ACLs or extended attributes not supported here: not checked\n";
+  }
   // The WAV at another rate goes in when --rate names that rate, and the lengths say so.
   putWav("slow.wav", toneSamples(), 22050);
   auto slow = runTool(scratch, "lvlsnd-replace", {"--rate=22050", path, "4", "../slow.wav"});
@@ -197,6 +229,28 @@ TEST_F(ReplaceToolTest, ALinkedLevelFileChangesWhereTheLinkLeadsAndStaysALink) {
       onlySelectedUnitsDiffer(sampleLevelFile(), levelBytes("game/level3.dat"), 0x3028, 135, 1));
   EXPECT_NE(levelBytes("game/level3.dat"), sampleLevelFile());
   EXPECT_FALSE(fs::exists(scratch.root / "level3.dat.bak"));
+  if (!haveStrace()) {
+    return;
+  }
+  // The link pointed at another file while a run holds back its first flush: the file it led to
+  // at the start is still the one locked, kept and written; the other is never touched.
+  writeFile((scratch.root / "game/level3.dat").string().c_str(), sampleLevelFile());
+  fs::remove(scratch.root / "game/level3.dat.bak");
+  writeFile((scratch.root / "game/other.dat").string().c_str(), sampleLevelFile());
+  auto command = "cd '" + scratch.work.string() +
+                 "' && (sleep 0.5; ln -sfn game/other.dat ../level3.dat) & cd '" +
+                 scratch.work.string() +
+                 "' && ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e "
+                 "inject=fsync:delay_enter=1500000:when=1 '" +
+                 toolPath("lvlsnd-replace") + "' ../level3.dat 2 ../a.wav >/dev/null 2>&1; wait";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(fs::read_symlink(scratch.root / "level3.dat"), "game/other.dat");
+  EXPECT_EQ(levelBytes("game/other.dat"), sampleLevelFile());
+  EXPECT_FALSE(fs::exists(scratch.root / "game/other.dat.bak"));
+  EXPECT_EQ(levelBytes("game/level3.dat.bak"), sampleLevelFile());
+  EXPECT_TRUE(
+      onlySelectedUnitsDiffer(sampleLevelFile(), levelBytes("game/level3.dat"), 0x3028, 135, 1));
+  EXPECT_NE(levelBytes("game/level3.dat"), sampleLevelFile());
 }
 
 TEST_F(ReplaceToolTest, TheTemporaryFileIsCreatedExclusivelyAndFlushedBeforeAndAfterItsRename) {

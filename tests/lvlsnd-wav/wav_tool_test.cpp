@@ -41,23 +41,38 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   put("Effect7_12.RAW", three);
   put("edited.raw", three);
   put("edited.wav", edit); // kept: not the effect's samples
-  // Edits a sound editor saves: one sample changed, a frame more, and the same in stereo.
+  // Edits a sound editor saves: one sample changed, a frame more, the same in stereo, and the
+  // effect's own samples in stereo and in 24 bits, which mixed to mono 16-bit samples would
+  // look like the effect's.
   auto samples = decodedSamples(three);
   auto changed = samples;
   changed[100] = static_cast<std::int16_t>(changed[100] ^ 1);
   auto longer = samples;
   longer.push_back(0);
-  Bytes stereoFrames;
-  for (auto sample : changed) {
-    for (int channel = 0; channel < 2; ++channel) {
-      stereoFrames.push_back(static_cast<std::uint8_t>(sample));
-      stereoFrames.push_back(static_cast<std::uint8_t>(sample >> 8));
+  auto stereo = [](const std::vector<std::int16_t>& mono) {
+    Bytes frames;
+    for (auto sample : mono) {
+      for (int channel = 0; channel < 2; ++channel) {
+        frames.push_back(static_cast<std::uint8_t>(sample));
+        frames.push_back(static_cast<std::uint8_t>(sample >> 8));
+      }
     }
+    return wavFile({{"fmt ", fmtBytes(1, 2, 16)}, {"data", frames}});
+  };
+  Bytes deeper;
+  for (auto sample : samples) {
+    deeper.insert(deeper.end(), {0x55, static_cast<std::uint8_t>(sample),
+                                 static_cast<std::uint8_t>(sample >> 8)});
   }
   const std::pair<std::string, Bytes> edits[] = {
       {"changed", monoWav(changed)},
       {"longer", monoWav(longer)},
-      {"stereo", wavFile({{"fmt ", fmtBytes(1, 2, 16)}, {"data", stereoFrames}})}};
+      {"stereo", stereo(changed)},
+      {"stereo-mix", stereo(samples)},
+      {"deeper", wavFile({{"fmt ", fmtBytes(1, 1, 24)}, {"data", deeper}})}};
+  // An effect file named as the WAV file of another.
+  put("x", three);
+  put("x.wav", three);
   for (const auto& [name, wav] : edits) {
     put(name + ".raw", three);
     put(name + ".wav", wav);
@@ -81,11 +96,11 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   put("level3.dat", sampleLevelFile());
   put("strange.raw", strangeThird);
 
-  std::vector<std::string> arguments = {"--rate",      "18900",     "Effect7_12.RAW", "edited.raw",
-                                        "sound.bin",   "empty.raw", "missing.raw",    "folder.raw",
-                                        "blocked.raw", "self.raw",  "full.raw",       "level3.dat",
-                                        "strange.raw", "é音.raw",   "changed.raw",    "longer.raw",
-                                        "stereo.raw",  "--",        "-dash.raw"};
+  std::vector<std::string> arguments = {
+      "--rate",      "18900",      "Effect7_12.RAW", "edited.raw", "sound.bin",  "empty.raw",
+      "missing.raw", "folder.raw", "blocked.raw",    "self.raw",   "full.raw",   "level3.dat",
+      "strange.raw", "é音.raw",    "changed.raw",    "longer.raw", "stereo.raw", "stereo-mix.raw",
+      "deeper.raw",  "x",          "x.wav",          "--",         "-dash.raw"};
   if (!device) {
     std::erase(arguments, "full.raw");
   }
@@ -101,6 +116,9 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                      "Converting changed.raw to changed.wav (3 groups)...\n"
                      "Converting longer.raw to longer.wav (3 groups)...\n"
                      "Converting stereo.raw to stereo.wav (3 groups)...\n"
+                     "Converting stereo-mix.raw to stereo-mix.wav (3 groups)...\n"
+                     "Converting deeper.raw to deeper.wav (3 groups)...\n"
+                     "Converting x.wav to x.wav.wav (3 groups)...\n"
                      "Converting -dash.raw to -dash.wav (3 groups)...\n");
   const std::string notEffect = " is not an XA sound group); lvlsnd extracts effect files from "
                                 "a level file\n";
@@ -118,8 +136,11 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                 std::string(device ? "full.wav: Cannot create (not a regular file)\n" : "") +
                 "level3.dat: Not an effect file (group 1" + notEffect +
                 "strange.raw: Not an effect file (group 3" + notEffect + "changed.wav" + keptEdit +
-                "longer.wav" + keptEdit + "stereo.wav" + keptEdit);
+                "longer.wav" + keptEdit + "stereo.wav" + keptEdit + "stereo-mix.wav" + keptEdit +
+                "deeper.wav" + keptEdit +
+                "x.wav: Cannot create (it is an effect file of this run)\n");
   EXPECT_EQ(run.files["self.raw"], three) << "an input is never overwritten";
+  EXPECT_EQ(run.files["x.wav"], three) << "nor another input of the run";
   EXPECT_EQ(run.files["edited.wav"], edit) << "an edit is never replaced unasked";
   for (const auto& [name, wav] : edits) {
     EXPECT_EQ(run.files[name + ".wav"], wav) << name;
@@ -168,27 +189,27 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   })) << "no temporary file is left";
 }
 
-TEST_F(WavToolTest, AConversionStoppedByCtrlCLeavesNoPartialWavAndNoTemporaryFile) {
-  if (runningWindowsBuild() || std::system("strace -V >/dev/null 2>&1") != 0) {
+TEST_F(WavToolTest, AConversionStoppedByASignalLeavesNoPartialWavAndNoTemporaryFile) {
+  if (!haveStrace()) {
     GTEST_SKIP() << "needs strace and a native build";
   }
   // Three chunks of groups; a clean run's WAV file is the only complete one.
   writeFile((scratch.work / "long.raw").string().c_str(), randomRawGroups(2500, 6));
   auto complete = runTool(scratch, "lvlsnd-wav", {"long.raw"}).files["long.wav"];
-  // SIGINT as the temporary file is created, as the header and as a later chunk are written,
-  // and as it is renamed into place.
-  for (std::string moment : {"openat:when=3", "write:when=1", "write:when=3", "rename:when=1"}) {
+  // Ctrl+C as the temporary file is created, as the header and as a later chunk are written,
+  // and as it is renamed into place; SIGTERM, and SIGPIPE (a page's progress piped to `head`).
+  const std::pair<const char*, const char*> moments[] = {
+      {"openat", "SIGINT:when=3"}, {"write", "SIGINT:when=1"},  {"write", "SIGINT:when=3"},
+      {"rename", "SIGINT:when=1"}, {"write", "SIGTERM:when=2"}, {"write", "SIGPIPE:when=2"}};
+  for (const auto& [call, moment] : moments) {
     fs::remove(scratch.work / "long.wav");
-    auto command = "cd '" + scratch.work.string() +
-                   "' && ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e inject=" +
-                   moment.replace(moment.find(':'), 1, ":signal=SIGINT:") + " '" +
-                   toolPath("lvlsnd-wav") + "' long.raw >/dev/null 2>&1";
-    std::system(command.c_str());
+    auto inject = std::string("-e inject=") + call + ":signal=" + moment;
+    runTraced(scratch, inject, "lvlsnd-wav", {"--page", "long.html", "long.raw"});
     for (const auto& entry : fs::directory_iterator(scratch.work)) {
       auto name = entry.path().filename().string();
-      EXPECT_TRUE(name == "long.raw" ||
+      EXPECT_TRUE(name == "long.raw" || name == "long.html" ||
                   (name == "long.wav" && readFile(entry.path().string().c_str()) == complete))
-          << name << " after SIGINT at " << moment;
+          << name << " after " << inject;
     }
   }
 }

@@ -3,6 +3,7 @@
 #include "tool_test.hpp"
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -185,31 +186,67 @@ TEST_F(EffectFilesTest, ExistingFilesAreReplaced) {
   EXPECT_EQ(run.files["effect7_1.raw"], effectOf(layout.tail, 0));
 }
 
+TEST_F(EffectFilesTest, AnEffectStoppedByASignalIsCompleteOrAsItWasAndNoTemporaryFileStays) {
+  if (!haveStrace()) {
+    GTEST_SKIP() << "needs strace and a native build";
+  }
+  // Two effects of two chunks each, and an old first effect that a stop must not empty.
+  LevelLayout layout;
+  layout.tail = countingGroups(1500, 3);
+  layout.records = {{offsetToTail(1, 2, 0), 1500, 0}, {offsetToTail(2, 2, 0), 1500, 1}};
+  auto path = putLevelFile("level5.dat", buildLevelFile(layout));
+  const Bytes old(5000, 0x42);
+  const std::map<std::string, Bytes> complete = {{"effect5_1.raw", effectOf(layout.tail, 0)},
+                                                 {"effect5_2.raw", effectOf(layout.tail, 1)}};
+  const char* moments[] = {"write:signal=SIGINT:when=1", "write:signal=SIGTERM:when=2",
+                           "write:signal=SIGHUP:when=3", "rename:signal=SIGINT:when=2",
+                           "openat:signal=SIGQUIT:when=4"};
+  for (const char* moment : moments) {
+    fs::remove_all(scratch.work);
+    fs::create_directory(scratch.work);
+    writeFile((scratch.work / "effect5_1.raw").string().c_str(), old);
+    auto run = runTraced(scratch, std::string("-e inject=") + moment, "lvlsnd", {path});
+    EXPECT_NE(run.status, 0) << moment;
+    for (const auto& entry : fs::directory_iterator(scratch.work)) {
+      auto name = entry.path().filename().string();
+      auto bytes = readFile(entry.path().string().c_str());
+      EXPECT_TRUE(complete.count(name) == 1 &&
+                  (bytes == complete.at(name) || (name == "effect5_1.raw" && bytes == old)))
+          << name << " after " << moment;
+    }
+  }
+}
+
 TEST_F(EffectFilesTest, FilesThatCannotBeCreatedAreReportedAndSkipped) {
   LevelLayout layout;
   layout.tail = countingGroups(3, 0);
-  layout.records = {{offsetToTail(1, 3, 0), 1, 0},
-                    {offsetToTail(2, 3, 0), 3, 1},
-                    {offsetToTail(3, 3, 120), 2, 0}};
+  layout.records = {{offsetToTail(1, 4, 0), 1, 0},
+                    {offsetToTail(2, 4, 0), 3, 1},
+                    {offsetToTail(3, 4, 120), 2, 0},
+                    {offsetToTail(4, 4, 0), 1, 1}};
   auto path = putLevelFile("level9.dat", buildLevelFile(layout));
   fs::create_directory(scratch.work / "effect9_1.raw");
-  // A link to a device is a POSIX case: Wine shows it to a Windows program as a file or as an
-  // error, depending on the machine.
-  bool device = !runningWindowsBuild();
-  if (device) {
+  // A link to a device and a FIFO are POSIX cases: Wine shows a link to a device to a Windows
+  // program as a file or as an error, depending on the machine. A FIFO is never waited on.
+  bool posix = !runningWindowsBuild();
+  if (posix) {
     fs::create_symlink("/dev/full", scratch.work / "effect9_2.raw");
+    ASSERT_EQ(mkfifo((scratch.work / "effect9_4.raw").c_str(), 0644), 0);
   }
   auto run = runLvlsnd(scratch, {path});
 
-  auto groups = 0x800u + 32;
+  auto groups = 0x800u + 40;
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, std::string("effect9_1.raw: Cannot create\n") +
-                         (device ? "effect9_2.raw: Cannot create\n" : ""));
+  EXPECT_EQ(run.err,
+            std::string("effect9_1.raw: Cannot create\n") +
+                (posix ? "effect9_2.raw: Cannot create\neffect9_4.raw: Cannot create\n" : ""));
   EXPECT_EQ(run.out, openingLines(9, path, 0x800) +
-                         (device ? "" : effectLine("effect9_2.raw", 3, path, groups)) +
-                         effectLine("effect9_3.raw", 2, path, groups + 120));
-  EXPECT_TRUE(!device || fs::is_symlink(scratch.work / "effect9_2.raw"))
+                         (posix ? "" : effectLine("effect9_2.raw", 3, path, groups)) +
+                         effectLine("effect9_3.raw", 2, path, groups + 120) +
+                         (posix ? "" : effectLine("effect9_4.raw", 1, path, groups)));
+  EXPECT_TRUE(!posix || fs::is_symlink(scratch.work / "effect9_2.raw"))
       << "nothing is renamed over a device";
+  EXPECT_TRUE(!posix || fs::is_fifo(scratch.work / "effect9_4.raw"));
   EXPECT_TRUE(fs::is_directory(scratch.work / "effect9_1.raw"));
   EXPECT_EQ(run.files["effect9_3.raw"], effectOf(slice(layout.tail, 120, 240), 0));
 }

@@ -58,6 +58,10 @@ void removeScratch(const Scratch& scratch) {
   fs::remove_all(scratch.root, ignored);
 }
 
+bool haveStrace() {
+  return !runningWindowsBuild() && std::system("strace -V >/dev/null 2>&1") == 0;
+}
+
 bool runningWindowsBuild() {
   return environmentOr("LVLSND_EXE", "").ends_with(".exe");
 }
@@ -74,8 +78,20 @@ ToolRun runLvlsnd(const Scratch& scratch, const std::vector<std::string>& argume
 
 ToolRun runTool(const Scratch& scratch, const std::string& tool,
                 const std::vector<std::string>& arguments) {
+  return runToolUnder(scratch, environmentOr("LVLSND_LAUNCHER", ""), tool, arguments);
+}
+
+ToolRun runTraced(const Scratch& scratch, const std::string& straceOptions, const std::string& tool,
+                  const std::vector<std::string>& arguments) {
+  // LeakSanitizer stops a sanitized build that runs under ptrace.
+  return runToolUnder(scratch,
+                      "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null " + straceOptions, tool,
+                      arguments);
+}
+
+ToolRun runToolUnder(const Scratch& scratch, const std::string& launcher, const std::string& tool,
+                     const std::vector<std::string>& arguments) {
   auto executable = toolPath(tool);
-  auto launcher = environmentOr("LVLSND_LAUNCHER", "");
   std::vector<std::string> words = {"cd", shellQuoted(scratch.work.string()), "&&"};
   if (!launcher.empty()) {
     words.push_back(launcher);

@@ -35,5 +35,13 @@ struct ToolRun {
 ToolRun runTool(const Scratch& scratch, const std::string& tool,
                 const std::vector<std::string>& arguments);
 ToolRun runLvlsnd(const Scratch& scratch, const std::vector<std::string>& arguments);
+// The same under strace with `straceOptions` ("-e inject=write:signal=SIGINT:when=2", say), for
+// a native build where strace is installed (haveStrace).
+ToolRun runTraced(const Scratch& scratch, const std::string& straceOptions, const std::string& tool,
+                  const std::vector<std::string>& arguments);
+// The same run through `launcher` (words before the program's path; none when empty).
+ToolRun runToolUnder(const Scratch& scratch, const std::string& launcher, const std::string& tool,
+                     const std::vector<std::string>& arguments);
+bool haveStrace();
 std::string toolPath(const std::string& tool);
 bool runningWindowsBuild();
