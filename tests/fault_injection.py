@@ -4,7 +4,7 @@
     tests/fault_injection.py BUILD_DIR
 
 For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync and fdatasync
-(EIO), rename (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and fchmod (EPERM) and
+(EIO), rename and renameat2 (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and fchmod (EPERM) and
 readlink (EIO), every call of a clean run is made to fail in a run of its own under
 `strace -e inject=CALL:error=ERRNO:when=N` (unlink EACCES, getcwd ENOENT and flistxattr EIO
 too), in thirteen scenarios (lvlsnd; lvlsnd-wav with and without its page; lvlsnd-replace in
@@ -36,7 +36,7 @@ import tempfile
 import wave
 
 FAULTS = {"read": "EIO", "lseek": "EIO", "write": "ENOSPC", "openat": "EACCES",
-          "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV",
+          "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV", "renameat2": "EXDEV",
           "newfstatat": "EIO", "fchown": "EPERM", "fchmod": "EPERM", "readlink": "EIO",
           "unlink": "EACCES", "getcwd": "ENOENT", "flistxattr": "EIO"}
 LOADER_FAILURE = "error while loading shared libraries"

@@ -3,6 +3,7 @@
 #include "files.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -224,6 +225,9 @@ Outcome findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& format,
 Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
   std::uint8_t riff[12];
   auto fileSize = sourceSize(source);
+  if (fileSize < 0) {
+    return systemProblem("", "Cannot read", errno); // the system cannot tell the size
+  }
   if (fileSize < 12) {
     return damaged("Not a WAV file");
   }

@@ -41,6 +41,9 @@ constexpr const char* usageText =
 
 constexpr std::uint64_t wavBytesPerGroup = 2 * samplesPerEffectGroup;
 
+constexpr const char* keptEdit =
+    "Exists and holds other samples (an edit?); give --force to replace it";
+
 // Effect files go through these fixed buffers a chunk of groups at a time.
 struct ConversionBuffers {
   std::vector<RawGroup> groups = std::vector<RawGroup>(groupsPerChunk);
@@ -110,23 +113,6 @@ Outcome compareWithExisting(ExistingWav& existing, std::uint64_t first,
     return problem;
   }
   existing.sameSamples = std::equal(held.begin(), held.end(), samples.begin());
-  return std::nullopt;
-}
-
-// Whether the name still leads to what was compared, just before the WAV file is renamed over
-// it: an edit saved meanwhile is kept.
-Outcome checkExistingUnchanged(const ExistingWav& existing) {
-  auto now = identityOf(existing.name.c_str());
-  if (now.kind == IdentityKind::unknown) {
-    return systemProblem(existing.name, "Cannot read", now.error);
-  }
-  bool unchanged = existing.identity.kind == IdentityKind::none
-                       ? now.kind == IdentityKind::none
-                       : unchangedSince(existing.identity, now);
-  if (!unchanged) {
-    return Problem{existing.name,
-                   "Exists and holds other samples (an edit?); give --force to replace it", ""};
-  }
   return std::nullopt;
 }
 
@@ -310,14 +296,15 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
   }
   closeExistingWav(existing);
   if (!problem && !existing.sameSamples) {
-    problem = Problem{effect.wavName,
-                      "Exists and holds other samples (an edit?); give --force to replace it", ""};
+    problem = Problem{effect.wavName, keptEdit, ""};
   }
-  if (!problem && !conversion.force) {
-    problem = checkExistingUnchanged(existing);
-  }
+  // What was compared must still be there when the WAV file goes in: an edit saved meanwhile
+  // is kept.
+  wav.guarded = !conversion.force;
+  wav.expected = existing.identity;
   if (!problem && !commitUpdate(wav, nullptr)) {
-    problem = systemProblem(effect.wavName, "Cannot write", wav.error);
+    problem = wav.targetChanged ? Problem{effect.wavName, keptEdit, ""}
+                                : systemProblem(effect.wavName, "Cannot write", wav.error);
   }
   abandonUpdate(wav);
   if (problem) {

@@ -176,9 +176,14 @@ bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
     releaseLockBeforeReplacing(*targetLock);
   }
   holdInterrupts();
-  bool renamed = renameOver(update.temporary, update.target);
+  bool renamed = update.guarded ? renameOverIfUnchanged(update.temporary, update.target,
+                                                        update.expected, update.targetChanged)
+                                : renameOver(update.temporary, update.target);
   if (!renamed) {
     update.error = errno;
+  }
+  // After a guarded rename the old file came out under the temporary file's name.
+  if (!renamed || (update.guarded && update.expected.kind == IdentityKind::known)) {
     removeOrNoteLeftover(update.temporary);
   }
   forgetTemporaryFile(update.temporary);

@@ -43,6 +43,11 @@ struct FileUpdate {
   bool writeFailed = false;
   bool notRegular = false; // it could not begin: the target is no regular file
   int error = 0;           // errno of the step that failed
+  // What the target must still be when committed, when `guarded` (an edit checked, say): a
+  // target changed meanwhile is kept, and the commit fails with `targetChanged`.
+  bool guarded = false;
+  FileIdentity expected;
+  bool targetChanged = false;
 
   FileUpdate() = default;
   FileUpdate(const FileUpdate&) = delete; // one temporary file, one owner

@@ -81,6 +81,18 @@ std::string lastNameOf(const std::string& path) {
   return utf8Of(pathOf(path).filename());
 }
 
+bool renameAfterLooking(const std::string& from, const std::string& to,
+                        const FileIdentity& expected, bool& changed) {
+  auto now = identityOf(to.c_str());
+  if (now.kind == IdentityKind::unknown) {
+    errno = now.error;
+    return false;
+  }
+  changed = expected.kind == IdentityKind::known ? !unchangedSince(expected, now)
+                                                 : now.kind != IdentityKind::none;
+  return !changed && renameOver(from, to);
+}
+
 int closeStandardOutput(const char* program, int status) {
   bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   // A temporary file left behind is a failure the user must hear of, to remove it.

@@ -26,6 +26,15 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path);
 bool giveOrdinaryPermissions(std::FILE* file);
 // Renames `from` over `to`, written through to the disk where the system can.
 bool renameOver(const std::string& from, const std::string& to);
+// The same, only while `to` is still `expected` (none: nothing there), unchanged. On Linux the
+// files are exchanged and what came out is looked at, then exchanged back if it changed, so no
+// save in between is lost; elsewhere `to` is looked at just before the rename. False with
+// `changed` set when it was not unchanged, or with errno when a step failed.
+bool renameOverIfUnchanged(const std::string& from, const std::string& to,
+                           const FileIdentity& expected, bool& changed);
+// The way without an exchange (platform_common.cpp): `to` looked at, then `from` renamed over it.
+bool renameAfterLooking(const std::string& from, const std::string& to,
+                        const FileIdentity& expected, bool& changed);
 // Flushes the file's data to the disk.
 bool flushToDisk(std::FILE* file);
 // Flushes the folder itself, so that a rename in it is on the disk (POSIX systems; Windows

@@ -279,6 +279,33 @@ bool renameOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool renameOverIfUnchanged(const std::string& from, const std::string& to,
+                           const FileIdentity& expected, bool& changed) {
+  bool nothingThere = expected.kind != IdentityKind::known;
+  // Nothing was there: a file that appeared meanwhile stays.
+  auto flag = nothingThere ? RENAME_NOREPLACE : RENAME_EXCHANGE;
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flag) != 0) {
+    if (errno == EINVAL) { // a file system that cannot exchange
+      return renameAfterLooking(from, to, expected, changed);
+    }
+    changed = errno == (nothingThere ? EEXIST : ENOENT); // ENOENT: it went meanwhile
+    return false;
+  }
+  if (nothingThere) {
+    return true;
+  }
+  // `from` now holds what was under `to`.
+  auto cameOut = identityOf(from.c_str());
+  if (unchangedSince(expected, cameOut)) {
+    return true; // the caller removes what came out with the temporary file's name
+  }
+  int error = cameOut.kind == IdentityKind::unknown ? cameOut.error : 0;
+  renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+  changed = error == 0;
+  errno = error;
+  return false;
+}
+
 bool flushToDisk(std::FILE* file) {
   return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }

@@ -313,6 +313,11 @@ bool renameOver(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool renameOverIfUnchanged(const std::string& from, const std::string& to,
+                           const FileIdentity& expected, bool& changed) {
+  return renameAfterLooking(from, to, expected, changed);
+}
+
 bool flushToDisk(std::FILE* file) {
   if (std::fflush(file) != 0) {
     return false;

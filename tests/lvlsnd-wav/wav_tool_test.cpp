@@ -214,6 +214,36 @@ TEST_F(WavToolTest, AConversionStoppedByASignalLeavesNoPartialWavAndNoTemporaryF
   }
 }
 
+TEST_F(WavToolTest, AnEditSavedWhileTheWavFileIsWrittenIsKept) {
+  if (!haveStrace()) {
+    GTEST_SKIP() << "needs strace and a native build";
+  }
+  // A run that finds the WAV file it wrote before, and an edit saved over it while the run is
+  // held back just before its rename (or the rename of a WAV file that was not there).
+  writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(3, 8));
+  const Bytes edit = monoWav(std::vector<std::int16_t>(336, 7));
+  for (bool existed : {true, false}) {
+    fs::remove(scratch.work / "a.wav");
+    if (existed) {
+      ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"a.raw"}).status, 0);
+    }
+    auto save = "(sleep 0.5; cp '" + (scratch.root / "edit.wav").string() + "' '" +
+                (scratch.work / "a.wav").string() + "') & cd '" + scratch.work.string() + "' && ";
+    writeFile((scratch.root / "edit.wav").string().c_str(), edit);
+    auto run = runToolUnder(scratch,
+                            save + "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e "
+                                   "inject=renameat2:delay_enter=1500000:when=1",
+                            "lvlsnd-wav", {"a.raw"});
+    std::system("wait; sleep 0.6");
+    EXPECT_EQ(run.status, 1) << existed;
+    EXPECT_EQ(run.err, "a.wav: Exists and holds other samples (an edit?); give --force to "
+                       "replace it\n");
+    EXPECT_EQ(readFile((scratch.work / "a.wav").string().c_str()), edit) << existed;
+    auto entries = fs::directory_iterator(scratch.work);
+    EXPECT_EQ(std::distance(fs::begin(entries), fs::end(entries)), 2) << "no temporary file";
+  }
+}
+
 TEST_F(WavToolTest, UsageErrorsAndRefusalsWriteNothingWhileHelpAndVersionGoToStandardOutput) {
   auto put = [&](const std::string& name, const Bytes& bytes) {
     writeFile((scratch.work / name).string().c_str(), bytes);
