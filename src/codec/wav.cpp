@@ -20,6 +20,11 @@ void putTag(std::uint8_t* bytes, const char (&tag)[5]) {
 
 } // namespace
 
+bool startsLikeWav(std::span<const std::uint8_t> start) {
+  return start.size() >= 12 && std::memcmp(start.data(), "RIFF", 4) == 0 &&
+         std::memcmp(start.data() + 8, "WAVE", 4) == 0;
+}
+
 std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
                                                       std::uint32_t dataSize) {
   std::array<std::uint8_t, wavHeaderSize> header{};

@@ -29,6 +29,10 @@ inline void putU32le(std::uint8_t* bytes, std::uint32_t value) {
   putU16le(bytes + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
+// Whether `start`, a file's first bytes (12 at least for a yes), is a RIFF/WAVE header: a WAV
+// file, given where a level file or an effect file belongs.
+bool startsLikeWav(std::span<const std::uint8_t> start);
+
 // The header of a WAV file of 16-bit PCM mono samples at `sampleRate`, with `dataSize` bytes
 // of samples following it.
 std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,

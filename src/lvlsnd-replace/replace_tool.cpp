@@ -94,11 +94,6 @@ Outcome openLevelFile(Replacement& replacement) {
   return Problem{level, "Being changed by another run", ""};
 }
 
-// Whether a file starts with a RIFF/WAVE header.
-bool startsLikeWav(const std::uint8_t* start) {
-  return std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "WAVE", 4) == 0;
-}
-
 // The entries that hold stored groups, for a message: "; its effects are 1, 2, 4", the first
 // ten of a longer list and how many there are.
 std::string effectsOf(const SoundTable& table) {
@@ -129,7 +124,7 @@ Outcome findEntry(Replacement& replacement) {
   auto refused = [&](const std::string& text) { return Problem{replacement.levelPath, text, ""}; };
   std::array<std::uint8_t, 12> start{};
   readBytes(level, start);
-  if (!level.failed && startsLikeWav(start.data())) {
+  if (!level.failed && startsLikeWav(start)) {
     return refused("A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav");
   }
   seekLevel(level, 0);
@@ -163,7 +158,7 @@ Outcome findEntry(Replacement& replacement) {
 bool startsLikeEffectFile(ByteSource& source) {
   RawGroup start{};
   auto read = readAt(source, 0, start);
-  return read.got == start.size() && !startsLikeWav(start.data()) && isXaSoundGroup(start);
+  return read.got == start.size() && !startsLikeWav(start) && isXaSoundGroup(start);
 }
 
 // Reads the WAV file's sound, at most as long as the entry.

@@ -324,8 +324,7 @@ Outcome problemOfStart(Effect& effect) {
   if (read.failed) {
     return systemProblem(effect.name, "Cannot read", read.error);
   }
-  if (read.got >= 12 && std::memcmp(start.data(), "RIFF", 4) == 0 &&
-      std::memcmp(start.data() + 8, "WAVE", 4) == 0) {
+  if (startsLikeWav(std::span(start).first(read.got))) {
     return Problem{effect.name, "A WAV file, not an effect file", ""};
   }
   if (read.got == start.size() && !isXaSoundGroup(start)) {

@@ -2,26 +2,49 @@
 
 #include "effects.hpp"
 
+#include "paths.hpp"
+#include "wav.hpp"
+
+#include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <limits>
+#include <optional>
+#include <string_view>
 
 namespace lvlsnd {
 
-std::int32_t levelNumberFromPath(const char* path) {
+namespace {
+
+// The first run of decimal digits in `text` as a number, saturated at the largest 32-bit one;
+// nothing when `text` holds no digit.
+std::optional<std::int32_t> firstNumberIn(std::string_view text) {
   auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-  while (*path != '\0' && !isDigit(*path)) {
-    ++path;
+  auto start = std::find_if(text.begin(), text.end(), isDigit);
+  if (start == text.end()) {
+    return std::nullopt;
   }
   constexpr auto largest = std::numeric_limits<std::int32_t>::max();
   std::int32_t number = 0;
-  for (; isDigit(*path); ++path) {
-    auto digit = *path - '0';
+  for (auto at = start; at != text.end() && isDigit(*at); ++at) {
+    auto digit = *at - '0';
     if (number > (largest - digit) / 10) {
       return largest;
     }
     number = number * 10 + digit;
   }
   return number;
+}
+
+} // namespace
+
+std::int32_t levelNumberFromPath(const char* path) {
+  // The file's own name decides: a folder such as "disc1" or "Orrelin 2" would otherwise give
+  // every level in it one number, and one level's effects would overwrite another's.
+  if (auto number = firstNumberIn(lastNameOf(path))) {
+    return *number;
+  }
+  return firstNumberIn(path).value_or(0);
 }
 
 LevelRun openLevelRun(const char* path, Console console) {
@@ -42,10 +65,35 @@ SoundTable readTables(LevelRun& run) {
   return readSoundTable(run.level);
 }
 
+namespace {
+
+// Why the opened file is not to be read as a level file: a WAV file given by mistake would read
+// as a level file of noise, and a file whose start cannot be read might be one. The stream is
+// left at its start.
+Outcome problemOfStart(LevelStream& level, const char* path) {
+  std::array<std::uint8_t, 12> start{};
+  readBytes(level, start);
+  seekLevel(level, 0);
+  if (level.failed) {
+    return Problem{path, "Cannot read", ""};
+  }
+  if (startsLikeWav(start)) {
+    return Problem{path, "A WAV file, not a level file", ""};
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
 int runLevelFile(const char* path, Console console) {
   auto run = openLevelRun(path, console);
   if (run.level.source.file == nullptr) {
     complain(console, {path, "Cannot open", ""});
+    return exitComplaint;
+  }
+  if (auto problem = problemOfStart(run.level, path)) {
+    complain(console, *problem);
+    closeLevelStream(run.level);
     return exitComplaint;
   }
   std::fprintf(console.out, "Extracting Orrelin sound effects from level %d data:\n",

@@ -18,8 +18,10 @@ struct LevelRun {
   Console console{};
 };
 
-// The level number is the first run of decimal digits anywhere in the path, directory names
-// included; 0 when there is none. Too many digits saturate at the largest 32-bit value.
+// The level number is the first run of decimal digits in the file's own name (after the last
+// "/", on Windows also "\" or a drive's ":"); only a name without digits takes the first run
+// anywhere in the path, and none at all gives 0. Too many digits saturate at the largest 32-bit
+// value.
 std::int32_t levelNumberFromPath(const char* path);
 
 // Opens the level file at `path` for a run; the run's level file is null when it cannot be

@@ -3,6 +3,7 @@
 #include "run.hpp"
 
 #include "scratch_folder.hpp"
+#include "wav.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -46,8 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto fuzzerFolder = fs::current_path();
   fs::create_directory(scratch / "work");
   fs::current_path(scratch / "work");
-  if (runLevelFile(level.c_str(), quiet) != exitDone) {
-    std::abort(); // a readable level file always completes
+  // A readable level file always completes; a WAV file is refused.
+  bool wavFile = startsLikeWav({data, size});
+  if (runLevelFile(level.c_str(), quiet) != (wavFile ? exitComplaint : exitDone)) {
+    std::abort();
   }
   fs::current_path(fuzzerFolder);
   fs::remove_all(scratch);

@@ -3,8 +3,10 @@
 #include "tool_test.hpp"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lvlsnd;
 
@@ -22,7 +24,7 @@ Bytes emptyLevel() {
 
 using CommandLineTest = ScratchTest;
 
-TEST(LevelNumber, IsTheFirstRunOfDigitsAnywhereInThePath) {
+TEST(LevelNumber, IsTheFirstRunOfDigitsInTheFileNameOrElseInThePath) {
   struct Case {
     const char* path;
     std::int32_t level;
@@ -32,7 +34,11 @@ TEST(LevelNumber, IsTheFirstRunOfDigitsAnywhereInThePath) {
       {"level007.dat", 7},
       {"LEVEL.DAT", 0},
       {"", 0},
-      {"maps2/level5.dat", 2},
+      {"maps2/level5.dat", 5},
+      {"disc1/LEVEL.DAT", 1},
+      {"game1/maps22/level07.dat", 7},
+      {"/home/me/Orrelin 2/level3.dat", 3},
+      {"maps2/", 2},
       {"level-3.dat", 3},
       {"a1b2", 1},
       {"C:\\games\\level9.dat", 9},
@@ -59,18 +65,26 @@ TEST_F(CommandLineTest, AnythingButOneArgumentPrintsTheUsageText) {
   }
 }
 
-TEST_F(CommandLineTest, APathThatCannotBeOpenedIsReportedWithStatus1) {
+TEST_F(CommandLineTest, APathThatCannotBeOpenedOrIsAWavFileIsReportedWithStatus1) {
   std::filesystem::create_directory(scratch.root / "level4.dat");
-  std::vector<std::string> paths = {"missing.dat", "-h", "../level4.dat", ".", ""};
+  // A WAV file given by mistake is refused before anything is read of it as a level file.
+  putLevelFile("level5.wav", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'});
+  std::vector<std::pair<std::string, std::string>> paths = {
+      {"missing.dat", "Cannot open"},
+      {"-h", "Cannot open"},
+      {"../level4.dat", "Cannot open"},
+      {".", "Cannot open"},
+      {"", "Cannot open"},
+      {"../level5.wav", "A WAV file, not a level file"}};
   // A FIFO with no writer is refused at once, never waited for.
   if (!runningWindowsBuild() && mkfifo((scratch.root / "fifo").c_str(), 0600) == 0) {
-    paths.push_back("../fifo");
+    paths.emplace_back("../fifo", "Cannot open");
   }
-  for (const auto& path : paths) {
+  for (const auto& [path, problem] : paths) {
     auto run = runLvlsnd(scratch, {path});
     EXPECT_EQ(run.status, 1) << path;
     EXPECT_EQ(run.out, "") << path;
-    EXPECT_EQ(run.err, path + ": Cannot open\n");
+    EXPECT_EQ(run.err, path + ": " + problem + "\n");
     EXPECT_TRUE(run.files.empty()) << path;
   }
 }
@@ -83,25 +97,31 @@ TEST_F(CommandLineTest, ALevelFileThatCannotBeReadByOffsetIsNotOpened) {
   auto fifo = scratch.root / "level3.fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   putLevelFile("level3.dat", emptyLevel());
+  // The writer holds none of the test's streams, so that nothing waits for it.
   auto writer = "(cat '" + (scratch.root / "level3.dat").string() + "' > '" + fifo.string() +
-                "' 2>/dev/null &)";
+                "' &) </dev/null >/dev/null 2>&1";
   ASSERT_EQ(std::system(writer.c_str()), 0);
   auto run = runLvlsnd(scratch, {"../level3.fifo"});
+  // A writer that came after the run is let go: a reader's open lets its open return, and its
+  // write then fails.
+  close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "../level3.fifo: Cannot open\n");
   EXPECT_TRUE(run.files.empty());
 }
 
-TEST_F(CommandLineTest, LevelNumberComesFromTheFirstDigitsOfThePathAsTyped) {
+TEST_F(CommandLineTest, LevelNumberComesFromTheFirstDigitsOfTheFileName) {
   std::filesystem::create_directory(scratch.root / "maps2");
+  std::filesystem::create_directory(scratch.root / "disc1");
   struct Case {
     std::string file;
     std::string level;
   };
   const Case cases[] = {{"level12.dat", "12"},     {"level007.dat", "7"},
                         {"LEVEL.DAT", "0"},        {"level-3.dat", "3"},
-                        {"maps2/level5.dat", "2"}, {"level99999999999.dat", "2147483647"}};
+                        {"maps2/level5.dat", "5"}, {"level99999999999.dat", "2147483647"},
+                        {"disc1/LEVEL.DAT", "1"}};
   for (const auto& c : cases) {
     auto path = putLevelFile(c.file, emptyLevel());
     auto run = runLvlsnd(scratch, {path});
