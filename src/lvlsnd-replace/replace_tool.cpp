@@ -408,9 +408,9 @@ Outcome replaceEffect(Replacement& replacement, Console console) {
   auto effectSamples =
       static_cast<std::uint64_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   std::fprintf(console.out,
-               "Replacing effect %s (%d groups, %s at %" PRIu32 " Hz, %s units) in "
-               "%s from %s...\n",
-               replacement.indexText, replacement.entry.groupCount,
+               "Replacing effect %s (%s, %s at %" PRIu32 " Hz, %s units) in %s from %s...\n",
+               replacement.indexText,
+               counted(static_cast<std::uint64_t>(replacement.entry.groupCount), "group").c_str(),
                secondsOf(effectSamples, replacement.rate).c_str(), replacement.rate,
                replacement.entry.unitSelector == 0 ? "even" : "odd", replacement.levelPath,
                replacement.wavPath);

@@ -177,7 +177,8 @@ std::string waveformSvg(const EffectSummary& summary) {
   }
   std::string svg = "<svg viewBox=\"0 0 ";
   svg.append(std::to_string(std::max<std::size_t>(columns, 1)));
-  svg.append(" 100\" preserveAspectRatio=\"none\" role=\"img\" aria-label=\"waveform\">");
+  svg.append(" 100\" preserveAspectRatio=\"none\" role=\"img\" aria-label=\"waveform of ");
+  svg.append(escapedHtml(summary.effectPath)).append("\">");
   svg.append("<path class=\"axis\" d=\"M0 50H").append(std::to_string(columns)).append("\"/>");
   if (columns > 0) {
     svg.append("<path class=\"wave\" d=\"").append(outline).append("z\"/>");
@@ -202,15 +203,21 @@ std::optional<std::string> row(const EffectSummary& summary, const std::string& 
       {"Seconds", formatted("%.3f", static_cast<double>(summary.sampleCount) / rate)},
       {"Peak dBFS", peak},
       {"At limits", std::to_string(summary.atLimits)}};
-  std::string cells = "<tr><td class=\"name\">" + wrappableName(summary.effectPath) + "</td>";
+  std::string cells = std::string(summary.edited ? "<tr class=\"edited\">" : "<tr>") +
+                      "<td class=\"name\">" + wrappableName(summary.effectPath) + "</td>";
   for (const auto& [label, value] : numbers) {
     // The label shows beside the number where a narrow screen has no room for the heading.
     cells.append("<td class=\"n\" data-label=\"").append(label).append("\">");
     cells.append(value).append("</td>");
   }
-  return cells + "<td class=\"wave\">" + waveformSvg(summary) +
-         "</td><td class=\"play\"><audio controls preload=\"metadata\" src=\"" + escapedHtml(*url) +
-         "\"></audio></td></tr>\n";
+  // An edited WAV file was kept: the numbers and the waveform are the effect's, the player
+  // plays the edit.
+  auto edited = summary.edited ? "<span class=\"edited\">edited: the player plays your WAV file, "
+                                 "the rest is the effect</span>"
+                               : "";
+  return cells + "<td class=\"wave\">" + waveformSvg(summary) + "</td><td class=\"play\">" +
+         edited + "<audio controls preload=\"metadata\" src=\"" + escapedHtml(*url) +
+         "\" aria-label=\"" + escapedHtml(summary.effectPath) + "\"></audio></td></tr>\n";
 }
 
 // Wide windows show a table: the names and numbers take what they need, the waveform gives way,
@@ -237,6 +244,8 @@ svg { display: block; width: 100%; height: 3rem; }
 .wave path.limit { fill: var(--limit); }
 .wave path.axis { stroke: var(--axis); stroke-width: 1; vector-effect: non-scaling-stroke; }
 audio { display: block; width: 16rem; }
+td.play { flex-direction: column; align-items: flex-start; justify-content: center; gap: .2rem; }
+.edited { font-size: .85em; color: var(--limit); }
 @media (max-width: 62rem) {
   table, tbody { display: block; }
   thead { display: none; }
@@ -259,16 +268,13 @@ std::string replaceHint(std::uint32_t rate) {
 
 std::optional<std::string> pageStart(const std::string& firstEffectPath, const std::string& level,
                                      std::uint32_t rate) {
-  std::string folder;
-  if (!firstEffectPath.empty()) {
-    // The folder's own name, or the whole folder where it has none (a drive's root).
-    folder = absoluteFolderOf(firstEffectPath);
-    if (folder.empty()) {
-      return std::nullopt;
-    }
-    auto name = lastNameOf(folder);
-    folder = name.empty() ? folder : name;
+  // The folder's own name, or the whole folder where it has none (a drive's root).
+  auto folder = absoluteFolderOf(firstEffectPath);
+  if (folder.empty()) {
+    return std::nullopt;
   }
+  auto name = lastNameOf(folder);
+  folder = name.empty() ? folder : name;
   // Effect files of one level are named after it; the folder then goes under the heading.
   auto title = escapedHtml(level.empty() ? "Sound effects in " + folder
                                          : "Level " + level + " sound effects");
@@ -291,8 +297,8 @@ std::optional<std::string> pageRow(const EffectSummary& summary, const std::stri
 }
 
 std::string pageEnd(std::size_t effectCount) {
-  return "</tbody>\n</table>\n<p>" + std::to_string(effectCount) +
-         " effect files.</p>\n</body>\n</html>\n";
+  return "</tbody>\n</table>\n<p>" + counted(effectCount, "effect file") +
+         ".</p>\n</body>\n</html>\n";
 }
 
 } // namespace lvlsnd

@@ -24,6 +24,7 @@ struct EffectSummary {
   std::uint64_t samplesSeen = 0;
   int peak = 0; // the largest magnitude, 32768 for -32768
   std::uint64_t atLimits = 0;
+  bool edited = false; // its WAV file was kept, holding other samples: the player plays that
   std::array<std::int16_t, waveformColumns> lowest{};
   std::array<std::int16_t, waveformColumns> highest{};
 };
@@ -39,7 +40,7 @@ std::string levelOfEffects(const std::vector<const char*>& paths);
 
 // The page is written as the files are converted, so that its memory stays flat however many
 // there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, for
-// the folder of the first effect file converted ("" when there is none), titled after `level`
+// the folder of the first effect file converted, titled after `level`
 // when there is one. The start and the rows are nothing when the current folder cannot be told
 // (errno says why): a page with wrong links would look right.
 std::optional<std::string> pageStart(const std::string& firstEffectPath, const std::string& level,
@@ -48,7 +49,8 @@ std::optional<std::string> pageStart(const std::string& firstEffectPath, const s
 // relative to it.
 std::optional<std::string> pageRow(const EffectSummary& summary, const std::string& pageFolder,
                                    std::uint32_t rate);
-// The end of the page, after the rows of `effectCount` effect files.
+// The end of the page, after the rows of `effectCount` effect files (at least one: a page of
+// none is not written).
 std::string pageEnd(std::size_t effectCount);
 
 } // namespace lvlsnd

@@ -49,9 +49,9 @@ struct ConversionBuffers {
   std::vector<RawGroup> groups = std::vector<RawGroup>(groupsPerChunk);
   std::vector<std::int16_t> samples =
       std::vector<std::int16_t>(groupsPerChunk * samplesPerEffectGroup);
-  std::vector<std::int16_t> existingSamples =
-      std::vector<std::int16_t>(groupsPerChunk * samplesPerEffectGroup);
   std::vector<std::uint8_t> wavBytes = std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
+  std::vector<std::uint8_t> existingBytes =
+      std::vector<std::uint8_t>(groupsPerChunk * wavBytesPerGroup);
 };
 
 // A WAV file already under the name being written: its samples are compared with the effect's,
@@ -103,16 +103,20 @@ void closeExistingWav(ExistingWav& existing) {
   }
 }
 
-// Whether the existing WAV file holds `samples` from frame `first` on; the problem when it
-// cannot be read.
+// Whether the existing WAV file, of lvlsnd-wav's own layout, holds `bytes` (the samples about to
+// be written) from frame `first` on: one read and a comparison of bytes, so that a run over WAV
+// files it wrote before costs little more than a first run. The problem when it cannot be read;
+// a file cut meanwhile holds other samples.
 Outcome compareWithExisting(ExistingWav& existing, std::uint64_t first,
-                            std::span<const std::int16_t> samples, std::span<std::int16_t> buffer) {
-  auto held = buffer.first(samples.size());
-  if (auto problem = readWavFrames(existing.source, existing.layout, first, held)) {
-    problem->name = existing.name;
-    return problem;
+                            std::span<const std::uint8_t> bytes, std::span<std::uint8_t> buffer) {
+  auto held = buffer.first(bytes.size());
+  auto offset = existing.layout.dataStart + static_cast<std::int64_t>(2 * first);
+  auto read = readAt(existing.source, offset, held);
+  if (read.failed) {
+    return systemProblem(existing.name, "Cannot read", read.error);
   }
-  existing.sameSamples = std::equal(held.begin(), held.end(), samples.begin());
+  existing.sameSamples =
+      read.got == held.size() && std::memcmp(held.data(), bytes.data(), held.size()) == 0;
   return std::nullopt;
 }
 
@@ -189,8 +193,9 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
       summarize(*summary, decoded);
     }
     if (existing.file != nullptr && existing.sameSamples) {
-      problem = compareWithExisting(existing, done * samplesPerEffectGroup, decoded,
-                                    buffers.existingSamples);
+      auto bytes = std::span(buffers.wavBytes).first(count * wavBytesPerGroup);
+      problem =
+          compareWithExisting(existing, done * samplesPerEffectGroup, bytes, buffers.existingBytes);
       if (problem) {
         return problem;
       }
@@ -276,8 +281,8 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
   if (!beginUpdate(wav, effect.wavName, UpdateKind::remakeable)) {
     return Problem{effect.wavName, "Cannot create", reasonNotBegun(wav)};
   }
-  std::fprintf(console.out, "Converting %s to %s (%" PRIu64 " groups)...\n", effect.name.c_str(),
-               effect.wavName.c_str(), effect.groupCount);
+  std::fprintf(console.out, "Converting %s to %s (%s)...\n", effect.name.c_str(),
+               effect.wavName.c_str(), counted(effect.groupCount, "group").c_str());
   auto& page = conversion.page;
   EffectSummary summary;
   if (writingPage(page)) {
@@ -295,7 +300,8 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
                            writingPage(page) ? &summary : nullptr, existing);
   }
   closeExistingWav(existing);
-  if (!problem && !existing.sameSamples) {
+  bool editKept = !problem && !existing.sameSamples;
+  if (editKept) {
     problem = Problem{effect.wavName, keptEdit, ""};
   }
   // What was compared must still be there when the WAV file goes in: an edit saved meanwhile
@@ -303,17 +309,17 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
   wav.guarded = !conversion.force;
   wav.expected = existing.identity;
   if (!problem && !commitUpdate(wav, nullptr)) {
-    problem = wav.targetChanged ? Problem{effect.wavName, keptEdit, ""}
-                                : systemProblem(effect.wavName, "Cannot write", wav.error);
+    editKept = wav.targetChanged;
+    problem = editKept ? Problem{effect.wavName, keptEdit, ""}
+                       : systemProblem(effect.wavName, "Cannot write", wav.error);
   }
   abandonUpdate(wav);
-  if (problem) {
-    return problem;
-  }
-  if (writingPage(page)) {
+  // The page loses nothing: an effect whose edit was kept has its row, marked.
+  if (writingPage(page) && (!problem || editKept)) {
+    summary.edited = editKept;
     addToPage(page, summary, conversion.rate);
   }
-  return std::nullopt;
+  return problem;
 }
 
 // Why the effect cannot be converted as an effect file, judged by its first group. A WAV file
@@ -411,13 +417,15 @@ Outcome beginPage(Page& page) {
   return std::nullopt;
 }
 
-// Finishes the page of the files converted: a page with no row says so, under its heading.
-Outcome finishPage(Page& page, std::uint32_t rate) {
+// Finishes the page of the files converted; a page with no row is not written.
+Outcome finishPage(Page& page) {
   if (!writingPage(page)) {
     return std::nullopt; // it could not be begun, which was said then
   }
-  if (!page.started) {
-    writeMadeText(page, pageStart("", page.level, rate));
+  if (page.rows == 0) {
+    // A page of nothing would replace a good one.
+    abandonUpdate(page.update);
+    return Problem{page.path, "Not written: no effect file was converted", ""};
   }
   writeToPage(page, pageEnd(page.rows));
   if (page.problem) {
@@ -449,7 +457,7 @@ bool convertAll(const std::vector<const char*>& files, Conversion& conversion, C
       allConverted = false;
     }
   }
-  if (auto problem = finishPage(page, conversion.rate)) {
+  if (auto problem = finishPage(page)) {
     complain(console, *problem);
     allConverted = false;
   }

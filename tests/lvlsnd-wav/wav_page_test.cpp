@@ -67,4 +67,9 @@ TEST(PageRow, ShowsThePeakAndDrawsEachColumnFromItsHighestToItsLowestSample) {
   }
 }
 
+TEST(PageEnd, CountsTheEffectFilesInWords) {
+  EXPECT_NE(pageEnd(1).find("<p>1 effect file.</p>"), std::string::npos);
+  EXPECT_NE(pageEnd(12).find("<p>12 effect files.</p>"), std::string::npos);
+}
+
 } // namespace

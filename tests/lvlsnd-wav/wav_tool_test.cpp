@@ -33,8 +33,8 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
     writeFile((scratch.work / name).string().c_str(), bytes);
   };
   Bytes three = randomRawGroups(3, 1);
-  Bytes twoAndSome = randomRawGroups(2, 2);
-  twoAndSome.resize(twoAndSome.size() + 5, 0x11);
+  Bytes oneAndSome = randomRawGroups(1, 2);
+  oneAndSome.resize(oneAndSome.size() + 5, 0x11);
   Bytes strangeThird = randomRawGroups(3, 4);
   strangeThird[2 * rawGroupSize + 13] ^= 1; // its spare parameter copy differs
   const Bytes edit(9999, 0x55);
@@ -77,7 +77,7 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
     put(name + ".raw", three);
     put(name + ".wav", wav);
   }
-  put("sound.bin", twoAndSome);
+  put("sound.bin", oneAndSome);
   put("empty.raw", {});
   put("é音.raw", three);
   put("-dash.raw", three);
@@ -109,7 +109,7 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Converting Effect7_12.RAW to Effect7_12.wav (3 groups)...\n"
                      "Converting edited.raw to edited.wav (3 groups)...\n"
-                     "Converting sound.bin to sound.bin.wav (2 groups)...\n"
+                     "Converting sound.bin to sound.bin.wav (1 group)...\n"
                      "Converting empty.raw to empty.wav (0 groups)...\n"
                      "Converting strange.raw to strange.wav (3 groups)...\n"
                      "Converting é音.raw to é音.wav (3 groups)...\n"
@@ -158,7 +158,7 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                         0,   16,  0,    'd',  'a',  't',  'a',  0xA0, 0x02, 0,   0};
   EXPECT_EQ(slice(run.files["Effect7_12.wav"], 0, 44), header);
   const std::pair<std::string, std::size_t> written[] = {{"Effect7_12.wav", 3},
-                                                         {"sound.bin.wav", 2},
+                                                         {"sound.bin.wav", 1},
                                                          {"empty.wav", 0},
                                                          {"é音.wav", 3},
                                                          {"-dash.wav", 3}};
@@ -387,16 +387,39 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   for (const auto& name : {std::string("é 音.raw"), hostile}) {
     writeFile((scratch.work / name).string().c_str(), effects["effect3_4.raw"]);
   }
+  // An edit of effect 2, saved under its WAV file's name, is kept and keeps its row.
+  const Bytes edit = monoWav(std::vector<std::int16_t>(100, 9));
+  writeFile((scratch.work / "effect3_2.wav").string().c_str(), edit);
   fs::create_directory(scratch.root / "pages");
   auto arguments = names;
   arguments.insert(arguments.begin() + 1, "missing.raw");
   arguments.insert(arguments.begin(), {"--page", "../pages/effects.html"});
   auto run = runTool(scratch, "lvlsnd-wav", arguments);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "missing.raw: Cannot open (No such file or directory)\n");
+  EXPECT_EQ(run.err, "missing.raw: Cannot open (No such file or directory)\neffect3_2.wav: Exists "
+                     "and holds other samples (an edit?); give --force to replace it\n");
+  EXPECT_EQ(readFile((scratch.work / "effect3_2.wav").string().c_str()), edit);
   auto pagePath = scratch.root / "pages/effects.html";
   auto bytes = readFile(pagePath.string().c_str());
   std::string page(bytes.begin(), bytes.end());
+  EXPECT_EQ(textsBetween(page, "<tr class=\"edited\"><td class=\"name\">", "</td>"),
+            std::vector<std::string>{"effect3_<wbr>2.<wbr>raw"})
+      << "the edited effect's row, marked";
+  EXPECT_NE(page.find("<span class=\"edited\">edited: the player plays your WAV file"),
+            std::string::npos);
+  // Every player and waveform is named for its effect.
+  for (const auto& name : {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw", "é 音.raw"}) {
+    EXPECT_NE(page.find(std::string("aria-label=\"") + name + "\"></audio>"), std::string::npos)
+        << name;
+    EXPECT_NE(page.find(std::string("aria-label=\"waveform of ") + name + "\""), std::string::npos)
+        << name;
+  }
+  // A run that converts nothing leaves the page as it was.
+  auto empty = runTool(scratch, "lvlsnd-wav", {"--page", "../pages/effects.html", "missing.raw"});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "missing.raw: Cannot open (No such file or directory)\n"
+                       "../pages/effects.html: Not written: no effect file was converted\n");
+  EXPECT_EQ(readFile(pagePath.string().c_str()), bytes);
 
   auto shown = textsBetween(page, "<td class=\"name\">", "</td>");
   auto sources = textsBetween(page, "<audio controls preload=\"metadata\" src=\"", "\"");
