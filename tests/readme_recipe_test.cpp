@@ -1,5 +1,5 @@
-// The README's recipe for a whole game, run as a user would: the sh loop with the native
-// programs, the cmd loop under Wine's cmd with the Windows ones.
+// The README's recipes run as a user would: the whole-game script (sh with the native programs,
+// cmd under Wine's cmd with the Windows ones), and the modding walkthrough.
 #include "tool_test.hpp"
 #include "xa_sounds.hpp"
 
@@ -28,50 +28,65 @@ std::string readmeBlock(const std::string& heading, const std::string& language)
 
 using ReadmeRecipeTest = ScratchTest;
 
-TEST_F(ReadmeRecipeTest, AWholeGameGoesIntoOneFolderALevel) {
+TEST_F(ReadmeRecipeTest, TheWholeGameScriptMakesAFolderALevelAndRunsAgain) {
+  const bool windows = runningWindowsBuild();
+  auto scriptName = std::string("examples/whole-game.") + (windows ? "cmd" : "sh");
+  auto script = readFile((std::string(LVLSND_SOURCE_DIR "/") + scriptName).c_str());
+  std::string text(script.begin(), script.end());
+  auto shown = readmeBlock("## Working through a whole game", windows ? "bat" : "sh");
+  EXPECT_TRUE(!shown.empty() && text.find(shown) != std::string::npos)
+      << "the README shows the lines of " << scriptName;
+  // Level files in lower and upper case, and one without effects.
   LevelLayout other;
   other.tail = countingGroups(2, 4);
   other.records = {{offsetToTail(1, 1, 0), 2, 1}};
   const std::pair<std::string, Bytes> levels[] = {{"level5.dat", sampleLevelFile()},
-                                                  {"level7.dat", buildLevelFile(other)}};
+                                                  {"LEVEL07.DAT", buildLevelFile(other)},
+                                                  {"level9.dat", buildLevelFile(LevelLayout{})}};
   for (const auto& [name, bytes] : levels) {
     writeFile((scratch.work / name).string().c_str(), bytes);
   }
   auto tools = fs::path(toolPath("lvlsnd")).parent_path().string();
   auto work = "cd '" + scratch.work.string() + "' && ";
   std::string command;
-  if (runningWindowsBuild()) {
-    // A batch file: the loop variable's % doubled, lines ended in CR LF.
+  if (windows) {
+    // A batch file's lines end in CR LF.
     std::string batch;
-    for (char c : readmeBlock("## Working through a whole game", "bat")) {
-      batch += c == '%' ? std::string("%%") : c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : text) {
+      batch += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
-    writeFile((scratch.work / "recipe.cmd").string().c_str(), Bytes(batch.begin(), batch.end()));
+    writeFile((scratch.work / "whole-game.cmd").string().c_str(),
+              Bytes(batch.begin(), batch.end()));
     command = work + "WINEPATH='Z:" + tools + "' " + std::getenv("LVLSND_LAUNCHER") +
-              " cmd /c recipe.cmd";
+              " cmd /c whole-game.cmd";
   } else {
-    writeFile((scratch.root / "recipe.sh").string().c_str(), [](const std::string& text) {
-      return Bytes(text.begin(), text.end());
-    }(readmeBlock("## Working through a whole game", "sh")));
-    command = work + "PATH='" + tools + "':\"$PATH\" sh ../recipe.sh";
+    command = work + "PATH='" + tools + "':\"$PATH\" sh '" LVLSND_SOURCE_DIR "/" + scriptName + "'";
   }
-  command += " > ../recipe.log 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << [&] {
-    auto log = readFile((scratch.root / "recipe.log").string().c_str());
-    return std::string(log.begin(), log.end());
-  }();
-
+  command += " > ../script.log 2>&1";
+  auto log = [&] {
+    auto bytes = readFile((scratch.root / "script.log").string().c_str());
+    return std::string(bytes.begin(), bytes.end());
+  };
   auto effects = runLvlsnd(scratch, {"level5.dat"}).files;
-  const std::pair<std::string, Bytes> expected[] = {
-      {"level5/effect5_1.raw", effects["effect5_1.raw"]},
-      {"level5/effect5_4.raw", effects["effect5_4.raw"]},
-      {"level7/effect7_1.raw", effectOf(other.tail, 1)}};
-  EXPECT_TRUE(fs::exists(scratch.work / "level5/effects.html"));
-  EXPECT_TRUE(fs::exists(scratch.work / "level7/effects.html"));
-  for (const auto& [path, bytes] : expected) {
-    EXPECT_EQ(readFile((scratch.work / path).string().c_str()), bytes) << path;
-    auto wav = fs::path(scratch.work / path).replace_extension(".wav");
-    EXPECT_EQ(fs::file_size(wav), 44 + bytes.size() / 128 * 224) << wav;
+  for (auto name : {"effect5_1.raw", "effect5_2.raw", "effect5_4.raw"}) {
+    fs::remove(scratch.work / name);
+  }
+  for (int run = 1; run <= 2; ++run) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << "run " << run << ":\n" << log();
+    EXPECT_EQ(log().find("Cannot"), std::string::npos) << "run " << run << ":\n" << log();
+    EXPECT_EQ(log().find("exists"), std::string::npos) << "run " << run << ":\n" << log();
+    const std::pair<std::string, Bytes> expected[] = {
+        {"level5/effect5_1.raw", effects["effect5_1.raw"]},
+        {"level5/effect5_4.raw", effects["effect5_4.raw"]},
+        {"LEVEL07/effect7_1.raw", effectOf(other.tail, 1)}};
+    EXPECT_TRUE(fs::exists(scratch.work / "level5/effects.html"));
+    EXPECT_TRUE(fs::exists(scratch.work / "LEVEL07/effects.html"));
+    EXPECT_TRUE(fs::is_empty(scratch.work / "level9")) << "a level without effects";
+    for (const auto& [path, bytes] : expected) {
+      EXPECT_EQ(readFile((scratch.work / path).string().c_str()), bytes) << path;
+      auto wav = fs::path(scratch.work / path).replace_extension(".wav");
+      EXPECT_EQ(fs::file_size(wav), 44 + bytes.size() / 128 * 224) << wav;
+    }
   }
 }
 
