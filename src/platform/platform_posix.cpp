@@ -283,7 +283,7 @@ bool renameOverIfUnchanged(const std::string& from, const std::string& to,
                            const FileIdentity& expected, bool& changed) {
   bool nothingThere = expected.kind != IdentityKind::known;
   // Nothing was there: a file that appeared meanwhile stays.
-  auto flag = nothingThere ? RENAME_NOREPLACE : RENAME_EXCHANGE;
+  auto flag = static_cast<unsigned>(nothingThere ? RENAME_NOREPLACE : RENAME_EXCHANGE);
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flag) != 0) {
     if (errno == EINVAL) { // a file system that cannot exchange
       return renameAfterLooking(from, to, expected, changed);
