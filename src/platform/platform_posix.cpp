@@ -300,7 +300,11 @@ bool renameOverIfUnchanged(const std::string& from, const std::string& to,
     return true; // the caller removes what came out with the temporary file's name
   }
   int error = cameOut.kind == IdentityKind::unknown ? cameOut.error : 0;
-  renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+  // Back as they were; should the exchange back fail, what came out goes back over the new file,
+  // which is only made again.
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
+    std::rename(from.c_str(), to.c_str());
+  }
   changed = error == 0;
   errno = error;
   return false;
