@@ -81,6 +81,10 @@ std::string lastNameOf(const std::string& path) {
   return utf8Of(pathOf(path).filename());
 }
 
+std::string temporaryNamePrefix(const std::string& folder) {
+  return folder == "." ? ".lvlsnd-" : folder + "/.lvlsnd-";
+}
+
 bool renameAfterLooking(const std::string& from, const std::string& to,
                         const FileIdentity& expected, bool& changed) {
   auto now = identityOf(to.c_str());

@@ -17,6 +17,9 @@ namespace lvlsnd {
 // The characters that separate folders in a path.
 extern const char* const pathSeparators;
 
+// The start of a temporary file's name in `folder`, ".lvlsnd-" there (in the current folder
+// without "./", so that messages name it as the user sees it).
+std::string temporaryNamePrefix(const std::string& folder);
 // Creates a new file for writing in `folder` under a short name nobody can predict,
 // ".lvlsnd-XXXXXX", exclusively: never through an existing name or a planted link. Null when
 // it cannot be created; `path` receives its name.

@@ -251,7 +251,7 @@ void releaseLock(FileLock& lock) {
 void releaseLockBeforeReplacing(FileLock&) {}
 
 std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
-  path = folder + "/.lvlsnd-XXXXXX";
+  path = temporaryNamePrefix(folder) + "XXXXXX";
   // mkstemp opens with O_CREAT | O_EXCL under a random name, readable by the owner alone
   // until the permissions are copied.
   int descriptor = mkstemp(path.data());

@@ -275,7 +275,7 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
   static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path = folder + "/.lvlsnd-";
+    path = temporaryNamePrefix(folder);
     for (int k = 0; k < 6; ++k) {
       path += letters[random() % (sizeof letters - 1)];
     }
