@@ -21,6 +21,9 @@ using Outcome = std::optional<Problem>;
 
 // A problem of the system's, with its reason by its error number (errno).
 Problem systemProblem(const std::string& name, const std::string& text, int error);
+// The problem of an open file whose size fileSize could not give, by its errno: no regular
+// file ("Cannot open (Illegal seek)"), or the system could not say ("Cannot read").
+Problem sizeProblem(const std::string& name, int error);
 // The text with its reason, "Cannot open (No such file or directory)"; the text alone when there
 // is no reason.
 std::string describe(const Problem& problem);

@@ -78,7 +78,7 @@ Outcome openLevelFile(Replacement& replacement) {
     replacement.levelSize = sourceSize(replacement.level.source);
     if (replacement.levelSize < 0) {
       // A block device has no size here.
-      return systemProblem(level, errno == ESPIPE ? "Cannot open" : "Cannot read", errno);
+      return sizeProblem(level, errno);
     }
     switch (compareFiles(replacement.lock.identity, replacement.level.identity)) {
     case Sameness::same:
@@ -170,7 +170,7 @@ Outcome readSound(const Replacement& replacement, WavSound& sound) {
     return systemProblem(path, "Cannot open", errno);
   }
   if (fileSize(wav) < 0) {
-    auto problem = systemProblem(path, errno == ESPIPE ? "Cannot open" : "Cannot read", errno);
+    auto problem = sizeProblem(path, errno);
     std::fclose(wav);
     return problem;
   }

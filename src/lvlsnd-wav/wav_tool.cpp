@@ -257,25 +257,31 @@ void addToPage(Page& page, const EffectSummary& summary, std::uint32_t rate) {
   ++page.rows;
 }
 
+// Why the WAV file's name must not be written: it leads to the effect file itself (`identity`)
+// or to another of the run, whatever link leads there, or the system cannot tell.
+Outcome problemOfWavName(const Effect& effect, const FileIdentity& identity,
+                         const std::vector<RunInput>& inputs) {
+  const RunInput own[] = {{effect.name, identity}};
+  auto match = findInput(effect.wavName, own);
+  if (match.problem || match.index == 0) {
+    return match.problem ? match.problem
+                         : Problem{effect.wavName, "Cannot create", "it is the effect file"};
+  }
+  match = findInput(effect.wavName, inputs);
+  if (match.problem || match.index < inputs.size()) {
+    return match.problem
+               ? match.problem
+               : Problem{effect.wavName, "Cannot create", "it is an effect file of this run"};
+  }
+  return std::nullopt;
+}
+
 // Writes the WAV file for the effect through a file update, so that it is absent, as it was,
 // or complete. `identity` is the effect file's, which the WAV file must never replace.
 Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& conversion,
                      Console console) {
-  // Never written over the effect file itself or another of the run, whatever link leads there.
-  const RunInput own[] = {{effect.name, identity}};
-  auto match = findInput(effect.wavName, own);
-  if (match.problem) {
-    return match.problem;
-  }
-  if (match.index == 0) {
-    return Problem{effect.wavName, "Cannot create", "it is the effect file"};
-  }
-  match = findInput(effect.wavName, conversion.inputs);
-  if (match.problem) {
-    return match.problem;
-  }
-  if (match.index < conversion.inputs.size()) {
-    return Problem{effect.wavName, "Cannot create", "it is an effect file of this run"};
+  if (auto problem = problemOfWavName(effect, identity, conversion.inputs)) {
+    return problem;
   }
   FileUpdate wav;
   if (!beginUpdate(wav, effect.wavName, UpdateKind::remakeable)) {
@@ -369,7 +375,7 @@ Outcome convertEffectFile(const char* path, Conversion& conversion, Console cons
   auto identity = identityOf(input);
   Outcome problem;
   if (size < 0) {
-    problem = systemProblem(path, errno == ESPIPE ? "Cannot open" : "Cannot read", errno);
+    problem = sizeProblem(path, errno);
   } else if (identity.kind != IdentityKind::known) {
     problem = systemProblem(path, "Cannot read", identity.error);
   } else {
