@@ -267,6 +267,10 @@ Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
   return std::nullopt;
 }
 
+bool isEffectWavLayout(const WavLayout& layout, std::uint64_t frames) {
+  return layout.channels == 1 && layout.bits == 16 && layout.frames == frames;
+}
+
 Outcome readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
                       std::span<std::int16_t> samples) {
   std::size_t sampleBytes = layout.bits / 8u;
@@ -294,8 +298,7 @@ Outcome readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& so
   if (problem) {
     return problem;
   }
-  sound.sampleRate = layout.sampleRate;
-  sound.frames = layout.frames;
+  sound.layout = layout;
   sound.samples.resize(
       static_cast<std::size_t>(std::min<std::uint64_t>(layout.frames, wantedSamples)));
   return readWavFrames(source, layout, 0, sound.samples);

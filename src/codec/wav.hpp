@@ -38,13 +38,6 @@ bool startsLikeWav(std::span<const std::uint8_t> start);
 std::array<std::uint8_t, wavHeaderSize> monoWavHeader(std::uint32_t sampleRate,
                                                       std::uint32_t dataSize);
 
-// The sound of a WAV file, as mono 16-bit samples.
-struct WavSound {
-  std::vector<std::int16_t> samples; // at most as many as were asked for
-  std::uint64_t frames = 0;          // how many the file holds
-  std::uint32_t sampleRate = 0;
-};
-
 // Where a WAV file's sound lies, as the reader finds it: its frames' shape and its data chunk.
 struct WavLayout {
   std::uint16_t channels = 0;
@@ -52,6 +45,17 @@ struct WavLayout {
   std::uint16_t bits = 0;
   std::int64_t dataStart = 0;
   std::uint64_t frames = 0; // whole frames, cut to what the file holds
+};
+
+// Whether a WAV file of `layout` is laid out as lvlsnd-wav writes an effect of `frames` samples:
+// 16-bit mono PCM of exactly that many frames (the rate alone may differ). Only such a file can
+// hold an effect's samples unedited, when its sample bytes are the very bytes of the effect's.
+bool isEffectWavLayout(const WavLayout& layout, std::uint64_t frames);
+
+// The sound of a WAV file, as mono 16-bit samples.
+struct WavSound {
+  std::vector<std::int16_t> samples; // at most as many as were asked for
+  WavLayout layout;                  // its frames: how many the file holds
 };
 // Finds the sound of a WAV file of a format readWavSound accepts. Returns what makes it
 // unreadable; the problem's name is left to the caller.

@@ -342,7 +342,8 @@ SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, Pred
 }
 
 std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
-                                   const EncoderSearch& widths) {
+                                   const EncoderSearch& widths,
+                                   std::atomic<std::size_t>* unitsDone) {
   EncoderSearch search{std::clamp<std::size_t>(widths.codings, 1, largestWidth),
                        std::clamp<std::size_t>(widths.beam, 1, largestWidth),
                        std::clamp<std::size_t>(widths.carried, 1, largestWidth)};
@@ -376,6 +377,9 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
       traces[u * search.carried + k] = traceOf(next.kept[k]);
     }
     carried = next;
+    if (unitsDone != nullptr) {
+      unitsDone->store(u + 1, std::memory_order_relaxed);
+    }
   }
   // The best encoding of the last unit, followed back to the first.
   std::vector<SoundUnit> units(unitCount);

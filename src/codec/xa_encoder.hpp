@@ -4,6 +4,7 @@
 
 #include "xa_adpcm.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,8 +34,10 @@ struct EncoderSearch {
 // Encodes `samples`, padded with silence to whole units, as consecutive units from a decoder
 // state of 0: of the encodings the search carries from unit to unit, the one of least squared
 // error over all the samples. Never worse than deciding each unit alone (`carried` 1), which
-// is never worse than rounding.
+// is never worse than rounding. When `unitsDone` is given, it counts the units searched, so
+// that another thread can show how far the search is.
 std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
-                                   const EncoderSearch& search = {});
+                                   const EncoderSearch& search = {},
+                                   std::atomic<std::size_t>* unitsDone = nullptr);
 
 } // namespace lvlsnd

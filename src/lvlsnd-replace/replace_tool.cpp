@@ -1,20 +1,18 @@
 #include "replace_tool.hpp"
 
+#include "batch_encoding.hpp"
 #include "command_line.hpp"
-#include "file_lock.hpp"
-#include "file_update.hpp"
-#include "inputs.hpp"
-#include "level_file.hpp"
+#include "console.hpp"
+#include "effect_names.hpp"
+#include "level_update.hpp"
+#include "sound_items.hpp"
 #include "wav.hpp"
-#include "xa_encoder.hpp"
 
-#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <string>
-#include <string_view>
-#include <utility>
+#include <thread>
 #include <vector>
 
 namespace lvlsnd {
@@ -22,148 +20,59 @@ namespace lvlsnd {
 namespace {
 
 constexpr const char* usageText =
-    "Usage: lvlsnd-replace [-o OUT] [--rate HZ] LEVEL INDEX SOUND.wav\n"
-    "Function: Replaces an Orrelin sound effect in level data with the sound of a WAV file\n"
-    "INDEX is the M of effectN_M.raw; LEVEL is changed in place and first kept as LEVEL.bak\n"
+    "Usage: lvlsnd-replace [options] LEVEL INDEX SOUND.wav|effectN_M.wav...\n"
+    "Function: Replaces Orrelin sound effects in level data with the sounds of WAV files\n"
+    "INDEX is the M of effectN_M.raw; a WAV file named effectN_M.wav, as lvlsnd-wav names it,\n"
+    "goes into effect M without one. One holding the effect's own samples leaves it as it is.\n"
+    "LEVEL is changed in place and first kept as LEVEL.bak\n"
     "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless --rate says otherwise\n"
-    "  -o OUT      write the changed level file to OUT and leave LEVEL as it is\n"
-    "  --rate HZ   the rate the game plays the effect at, 1000 to 192000 (default 37800)\n"
-    "  -h, --help  print this text\n"
-    "  --version   print the version\n";
+    "  -o OUT         write the changed level file to OUT and leave LEVEL as it is\n"
+    "  -f, --force    let -o replace a file that exists\n"
+    "  --rate HZ      the rate the game plays the effects at, 1000 to 192000 (default 37800)\n"
+    "  --cut          keep the beginning of a sound longer than its effect (else refused)\n"
+    "  -n, --dry-run  check everything and say what would be done, writing nothing\n"
+    "  -j, --jobs N   encode N effects at a time (default: one a processor core)\n"
+    "  -h, --help     print this text\n"
+    "  --version      print the version\n";
 
-// The level file is copied through this buffer.
-constexpr std::size_t copyBufferSize = 64 * 1024;
+constexpr std::size_t mostJobs = 256;
 
-// What one run works on: the arguments, and the level file with its sound table.
-struct Replacement {
-  const char* levelPath = nullptr;
-  const char* indexText = nullptr;
-  const char* wavPath = nullptr;
-  const char* outPath = nullptr; // null: the level file is changed in place
-  std::uint32_t rate = defaultEffectRate;
-  // The files a link to LEVEL or OUT leads to, resolved once: the lock, the backup and the write
-  // all use them, so that a link pointed elsewhere meanwhile changes nothing.
-  std::string target;
-  std::string outTarget;
-  LevelStream level;
-  FileLock lock;
-  FileLock outLock;   // on the file OUT leads to, when it exists
-  std::string backup; // in place: the backup's name, written when `writeBackup`
-  bool writeBackup = false;
-  std::int64_t levelSize = 0;
-  SoundEntry entry;
+// What becomes of one sound, once checked.
+enum class Verdict {
+  encode,    // encoded, then put in unless its encoding is already there
+  unchanged, // the WAV file holds the entry's own samples
+  alreadyIn, // its encoding is what the entry holds
+  replaced,
 };
 
-// Opens the level file and takes its lock.
-Outcome openLevelFile(Replacement& replacement) {
-  const char* level = replacement.levelPath;
-  if (!resolveLink(level, replacement.target)) {
-    return systemProblem(level, "Cannot open", errno);
-  }
-  const char* target = replacement.target.c_str();
-  // A run that finished meanwhile may have renamed a new file over the name; the locked file
-  // must be the one the name leads to, so the name is opened again once the lock is held.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    replacement.lock = lockFile(target);
-    if (replacement.lock.busy) {
-      return Problem{level, "Being changed by another run", ""};
-    }
-    if (!replacement.lock.held) {
-      return systemProblem(level, "Cannot open", errno);
-    }
-    replacement.level = openLevelStream(target);
-    if (replacement.level.source.file == nullptr) {
-      return systemProblem(level, "Cannot open", errno);
-    }
-    replacement.levelSize = sourceSize(replacement.level.source);
-    if (replacement.levelSize < 0) {
-      // A block device has no size here.
-      return sizeProblem(level, errno);
-    }
-    switch (compareFiles(replacement.lock.identity, replacement.level.identity)) {
-    case Sameness::same:
-      return std::nullopt;
-    case Sameness::unknown:
-      return systemProblem(level, "Cannot read", replacement.lock.identity.error);
-    case Sameness::different:
-      break;
-    }
-    closeLevelStream(replacement.level);
-    releaseLock(replacement.lock);
-  }
-  return Problem{level, "Being changed by another run", ""};
-}
+// One sound of the run: the item, the entry it goes into, the WAV file's sound.
+struct Replacement {
+  SoundItem item;
+  SoundEntry entry;
+  WavSound sound;
+  Verdict verdict = Verdict::encode;
+  bool cut = false; // longer than the effect: its beginning goes in
+};
 
-// The entries that hold stored groups, for a message: "; its effects are 1, 2, 4", the first
-// ten of a longer list and how many there are.
-std::string effectsOf(const SoundTable& table) {
-  constexpr std::size_t shown = 10;
-  std::vector<std::size_t> effects;
-  for (std::size_t index = 1; index < table.entries.size(); ++index) {
-    if (table.entries[index].groupCount > 0) {
-      effects.push_back(index);
-    }
-  }
-  if (effects.empty()) {
-    return "; it holds no effects";
-  }
-  std::string text = "; its effects are ";
-  for (std::size_t k = 0; k < std::min(effects.size(), shown); ++k) {
-    text += (k == 0 ? "" : ", ") + std::to_string(effects[k]);
-  }
-  if (effects.size() > shown) {
-    text += ", ... (" + std::to_string(effects.size()) + " in all)";
-  }
-  return text;
-}
+// What one run does.
+struct Run {
+  LevelTarget level;
+  std::int32_t levelNumber = 0;
+  std::uint32_t rate = defaultEffectRate;
+  bool cut = false;
+  bool dryRun = false;
+  std::size_t jobs = 1;
+  std::vector<Replacement> replacements;
+  std::vector<LevelBytes> changed; // the bytes of every entry named, as the run changes them
+  Console console{};
+};
 
-// Finds the entry that INDEX names in the level file's sound table; the problem when it cannot
-// take a sound.
-Outcome findEntry(Replacement& replacement) {
-  auto& level = replacement.level;
-  auto refused = [&](const std::string& text) { return Problem{replacement.levelPath, text, ""}; };
-  std::array<std::uint8_t, 12> start{};
-  readBytes(level, start);
-  if (!level.failed && startsLikeWav(start)) {
-    return refused("A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav");
-  }
-  seekLevel(level, 0);
-  seekLevel(level, readSoundHeaderOffset(level));
-  auto table = readSoundTable(level);
-  if (level.failed) {
-    return systemProblem(replacement.levelPath, "Cannot read", level.error);
-  }
-  std::string text = replacement.indexText;
-  std::size_t index = 0;
-  if (!readDecimal(text, index)) {
-    return refused(text + " is not an entry index");
-  }
-  if (index < 1 || index >= table.entries.size()) {
-    return refused("No entry " + text + " in the sound table" + effectsOf(table));
-  }
-  replacement.entry = table.entries[index];
-  auto groupsEnd = std::int64_t{replacement.entry.groupOffset} +
-                   std::int64_t{replacement.entry.groupCount} * std::int64_t{storedGroupSize};
-  if (replacement.entry.groupCount <= 0) {
-    return refused("Entry " + text + " has no stored groups" + effectsOf(table));
-  }
-  if (groupsEnd > replacement.levelSize) {
-    return refused("The stored groups of entry " + text + " do not lie inside the file");
-  }
-  return std::nullopt;
-}
-
-// Whether the source starts as an effect file does: a whole XA sound group, and no RIFF/WAVE
-// header.
-bool startsLikeEffectFile(ByteSource& source) {
-  RawGroup start{};
-  auto read = readAt(source, 0, start);
-  return read.got == start.size() && !startsLikeWav(start) && isXaSoundGroup(start);
+std::uint64_t samplesOf(const SoundEntry& entry) {
+  return static_cast<std::uint64_t>(entry.groupCount) * samplesPerEffectGroup;
 }
 
 // Reads the WAV file's sound, at most as long as the entry.
-Outcome readSound(const Replacement& replacement, WavSound& sound) {
-  const char* path = replacement.wavPath;
+Outcome readSound(const char* path, const SoundEntry& entry, WavSound& sound) {
   std::FILE* wav = openInput(path);
   // The reader walks the file by offset, from its size: only a regular file has one.
   if (wav == nullptr) {
@@ -174,12 +83,11 @@ Outcome readSound(const Replacement& replacement, WavSound& sound) {
     std::fclose(wav);
     return problem;
   }
-  auto wanted = static_cast<std::size_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
   auto source = fileSource(wav);
   Outcome problem;
   if (startsLikeEffectFile(source)) {
     problem = Problem{path, "Not a WAV file; lvlsnd-wav turns effect files into WAV files", ""};
-  } else if ((problem = readWavSound(source, wanted, sound))) {
+  } else if ((problem = readWavSound(source, samplesOf(entry), sound))) {
     problem->name = path;
   }
   std::fclose(wav);
@@ -193,282 +101,359 @@ std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
   return text;
 }
 
-// The refusals of an OUT that is an input or no regular file, and of one another run is
-// changing: its lock is taken, as the level file's is, and held until it is replaced.
-Outcome checkOut(Replacement& replacement) {
-  const char* out = replacement.outPath;
-  auto refused = [&](const std::string& text) { return Problem{out, text, ""}; };
-  if (!resolveLink(out, replacement.outTarget)) {
-    return systemProblem(out, "Cannot open", errno);
-  }
-  const RunInput inputs[] = {{replacement.levelPath, replacement.level.identity},
-                             runInput(replacement.wavPath)};
-  auto match = findInput(replacement.outTarget, inputs);
-  if (match.problem) {
-    return match.problem;
-  }
-  if (match.index == 0) {
-    return refused("Is the level file; leave out -o to change it in place");
-  }
-  if (match.index == 1) {
-    return refused("Is the WAV file");
-  }
-  const char* target = replacement.outTarget.c_str();
-  switch (kindOfName(target, true)) {
-  case NameKind::missing:
-    return std::nullopt;
-  case NameKind::other:
-    return refused("Not a regular file");
-  case NameKind::unknown:
-    return systemProblem(out, "Cannot open", errno);
-  case NameKind::regularFile:
-    break;
-  }
-  replacement.outLock = lockFile(target);
-  if (!replacement.outLock.held) {
-    return replacement.outLock.busy ? refused("Being changed by another run")
-                                    : systemProblem(out, "Cannot open", errno);
-  }
-  return std::nullopt;
-}
-
-// The refusals that keep a run from writing a wrong or unwanted file. In place it decides
-// whether the backup is written; with -o it takes OUT's lock when OUT exists.
-Outcome checkDestination(Replacement& replacement) {
-  const char* level = replacement.levelPath;
-  if (replacement.outPath != nullptr) {
-    return checkOut(replacement);
-  }
-  auto names = nameCount(replacement.level.source.file);
-  if (names == 0) {
-    return systemProblem(level, "Cannot read", errno);
-  }
-  if (names > 1) {
-    return Problem{level,
-                   "Has other names (hard links) that would keep the old bytes; write a copy "
-                   "with -o",
-                   ""};
-  }
-  switch (writabilityOf(replacement.level.source.file, replacement.target.c_str())) {
-  case Writability::writable:
-    break;
-  case Writability::readOnly:
-    return Problem{level, "Read-only", ""};
-  case Writability::unknown:
-    return systemProblem(level, "Cannot read", errno);
-  }
-  // Only "nothing there" means there is no backup yet: any other answer might hide the backup
-  // of the original, which must never be replaced by a copy of a changed level file.
-  replacement.backup = replacement.target + ".bak";
-  switch (kindOfName(replacement.backup.c_str(), false)) {
-  case NameKind::missing:
-    replacement.writeBackup = true;
-    return std::nullopt;
-  case NameKind::regularFile:
-    return std::nullopt;
-  case NameKind::other:
-    return Problem{replacement.backup, "Not a regular file; the original would not be kept", ""};
-  case NameKind::unknown:
-    break;
-  }
-  return systemProblem(replacement.backup, "Cannot read", errno);
-}
-
-// The entry's stored groups with the sound encoded into its units, padded with silence.
-// Empty when they cannot be read.
-std::vector<StoredGroup> encodedGroups(Replacement& replacement, std::vector<std::int16_t> sound) {
-  std::vector<StoredGroup> groups(static_cast<std::size_t>(replacement.entry.groupCount));
-  seekLevel(replacement.level, replacement.entry.groupOffset);
-  auto bytes = std::as_writable_bytes(std::span(groups));
-  readBytes(replacement.level, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
-  if (replacement.level.failed) {
-    return {};
-  }
-  sound.resize(groups.size() * samplesPerEffectGroup);
-  auto units = encodeUnits(sound);
-  for (std::size_t k = 0; k < groups.size(); ++k) {
-    auto groupUnits = std::span(units).subspan(k * unitsPerEffectGroup);
-    storeUnits(groups[k], replacement.entry.unitSelector, groupUnits.first<unitsPerEffectGroup>());
-  }
-  return groups;
-}
-
-// The problem of a read of the level file that failed or came up short: a read with no error
-// that came up short means the file was cut while it was copied.
-Problem levelReadProblem(const Replacement& replacement) {
-  if (replacement.level.failed) {
-    return systemProblem(replacement.levelPath, "Cannot read", replacement.level.error);
-  }
-  return {replacement.levelPath, "Cannot read", "it got shorter while it was read"};
-}
-
-// Copies the level file's bytes from the current position up to `end` into `out`.
-Outcome copyLevelBytes(Replacement& replacement, std::int64_t end, FileUpdate& out,
-                       const std::string& outName, std::vector<std::uint8_t>& buffer) {
-  auto& level = replacement.level;
-  while (level.position < end) {
-    auto count = static_cast<std::size_t>(
-        std::min<std::int64_t>(end - level.position, static_cast<std::int64_t>(buffer.size())));
-    auto start = level.position;
-    readBytes(level, std::span(buffer).first(count));
-    // A level file cut short while it is copied reads as 255 from its end and stops there.
-    if (level.failed || level.position != start + static_cast<std::int64_t>(count)) {
-      return levelReadProblem(replacement);
-    }
-    if (!writeToUpdate(out, buffer.data(), count)) {
-      return systemProblem(outName, "Cannot write", out.error);
-    }
-  }
-  return std::nullopt;
-}
-
-// Writes the level file, with `groups` in place of the entry's stored groups (or unchanged
-// when there are none), into `out`, the update of the file called `outName`.
-Outcome writeLevelBytes(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                        FileUpdate& out, const std::string& outName) {
-  std::vector<std::uint8_t> buffer(copyBufferSize);
-  auto groupsStart = std::int64_t{replacement.entry.groupOffset};
-  auto groupBytes = groups.size() * storedGroupSize;
-  seekLevel(replacement.level, 0);
-  if (!groups.empty()) {
-    if (auto problem = copyLevelBytes(replacement, groupsStart, out, outName, buffer)) {
-      return problem;
-    }
-    if (!writeToUpdate(out, groups.data(), groupBytes)) {
-      return systemProblem(outName, "Cannot write", out.error);
-    }
-    seekLevel(replacement.level, groupsStart + static_cast<std::int64_t>(groupBytes));
-  }
-  return copyLevelBytes(replacement, replacement.levelSize, out, outName, buffer);
-}
-
-// Writes the level file with `groups` in place of the entry's stored groups (or unchanged
-// when there are none) as `target`, the file the name `path` was found to lead to, through a
-// file update; `targetLock` guards that file. On a problem the file is as it was, or already
-// complete.
-Outcome writeLevelFile(Replacement& replacement, const std::vector<StoredGroup>& groups,
-                       const std::string& path, const std::string& target, FileLock* targetLock) {
-  FileUpdate update;
-  if (!beginUpdateAt(update, target, UpdateKind::userData)) {
-    return Problem{path, "Cannot create", reasonNotBegun(update)};
-  }
-  Outcome problem;
-  if (!copyPermissions(replacement.level.source.file, update.file,
-                       replacement.outPath == nullptr)) {
-    problem = systemProblem(path, "Cannot write", errno);
-  }
-  if (!problem) {
-    problem = writeLevelBytes(replacement, groups, update, path);
-  }
-  if (!problem && !groups.empty()) {
-    // Read in full: nothing holds the level file open while it is replaced.
-    closeLevelStream(replacement.level);
-  }
-  if (!problem && !commitUpdate(update, targetLock)) {
-    problem = systemProblem(path, "Cannot write", update.error);
-  }
-  abandonUpdate(update);
-  return problem;
-}
-
 // The refusal of a sound at another rate than the effect's.
-Outcome checkRate(const Replacement& replacement, const WavSound& sound) {
-  if (sound.sampleRate == replacement.rate) {
+Outcome checkRate(const Run& run, const Replacement& replacement) {
+  auto soundRate = replacement.sound.layout.sampleRate;
+  if (soundRate == run.rate) {
     return std::nullopt;
   }
-  auto rate = std::to_string(replacement.rate);
-  auto soundRate = std::to_string(sound.sampleRate);
-  if (sound.sampleRate == 0) {
-    return Problem{replacement.wavPath, "0 Hz is no rate", ""};
+  const char* path = replacement.item.wavPath;
+  auto rate = std::to_string(run.rate);
+  if (soundRate == 0) {
+    return Problem{path, "0 Hz is no rate", ""};
   }
   // --rate is advised only where it would be taken.
-  bool rateTaken = sound.sampleRate >= lowestEffectRate && sound.sampleRate <= highestEffectRate;
-  return Problem{replacement.wavPath,
-                 soundRate + " Hz, but the effect plays at " + rate + " Hz; resample it to " +
-                     rate + " Hz" + (rateTaken ? " or give --rate " + soundRate : ""),
+  bool rateTaken = soundRate >= lowestEffectRate && soundRate <= highestEffectRate;
+  return Problem{path,
+                 std::to_string(soundRate) + " Hz, but the effect plays at " + rate +
+                     " Hz; resample it to " + rate + " Hz" +
+                     (rateTaken ? " or give --rate " + std::to_string(soundRate) : ""),
                  ""};
 }
 
-// Everything a run does once the level file is open and locked.
-Outcome replaceEffect(Replacement& replacement, Console console) {
-  WavSound sound;
-  auto problem = findEntry(replacement);
+// The refusal of a sound longer than the effect, unless --cut keeps its beginning.
+Outcome checkLength(const Run& run, Replacement& replacement) {
+  auto frames = replacement.sound.layout.frames;
+  auto effectSamples = samplesOf(replacement.entry);
+  if (frames <= effectSamples) {
+    return std::nullopt;
+  }
+  if (run.cut) {
+    replacement.cut = true;
+    return std::nullopt;
+  }
+  auto held = secondsOf(effectSamples, run.rate);
+  return Problem{replacement.item.wavPath,
+                 secondsOf(frames, run.rate) + ", but effect " + replacement.item.indexText +
+                     " holds " + held + "; shorten it or give --cut to keep its first " + held,
+                 ""};
+}
+
+// The refusal of a WAV file named after an effect of another level than LEVEL's.
+Outcome checkLevelOfName(const Run& run, const Replacement& replacement) {
+  const auto& item = replacement.item;
+  if (!item.nameLevel || *item.nameLevel == run.levelNumber) {
+    return std::nullopt;
+  }
+  return Problem{item.wavPath,
+                 "An effect of level " + std::to_string(*item.nameLevel) + ", but " +
+                     run.level.path + " is level " + std::to_string(run.levelNumber) +
+                     "; give its index to put it in anyway: " + item.indexText + " " + item.wavPath,
+                 ""};
+}
+
+// Every check of one sound before anything is written: the level its name gives, its entry,
+// the WAV file, its rate and its length.
+Outcome checkReplacement(Run& run, Replacement& replacement) {
+  auto problem = checkLevelOfName(run, replacement);
   if (!problem) {
-    problem = readSound(replacement, sound);
+    problem = findEntry(run.level, replacement.item.indexText, replacement.entry);
   }
   if (!problem) {
-    problem = checkRate(replacement, sound);
+    problem = readSound(replacement.item.wavPath, replacement.entry, replacement.sound);
   }
   if (!problem) {
-    problem = checkDestination(replacement);
+    problem = checkRate(run, replacement);
   }
-  if (problem) {
+  if (!problem) {
+    problem = checkLength(run, replacement);
+  }
+  return problem;
+}
+
+// Checks every sound and where the level file goes, complaining of each problem. False when
+// there was any: then nothing is written.
+bool checkAll(Run& run) {
+  bool allGood = true;
+  std::vector<RunInput> wavs;
+  for (auto& replacement : run.replacements) {
+    if (auto problem = checkReplacement(run, replacement)) {
+      complain(run.console, *problem);
+      allGood = false;
+    }
+    wavs.push_back(runInput(replacement.item.wavPath));
+  }
+  if (auto problem = checkDestination(run.level, wavs)) {
+    complain(run.console, *problem);
+    allGood = false;
+  }
+  return allGood;
+}
+
+// The entry's samples as lvlsnd and lvlsnd-wav decode its stored groups.
+std::vector<std::int16_t> decodedSamples(const std::vector<StoredGroup>& groups,
+                                         std::uint8_t unitSelector) {
+  std::vector<std::int16_t> samples(groups.size() * samplesPerEffectGroup);
+  PredictorState state;
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    auto group = convertGroup(groups[k], unitSelector);
+    auto out = std::span(samples).subspan(k * samplesPerEffectGroup);
+    decodeEffectGroup(group, state, out.first<samplesPerEffectGroup>());
+  }
+  return samples;
+}
+
+// Whether the WAV file holds the samples the entry's `groups` decode to, as lvlsnd-wav writes
+// them: such a file was not edited.
+bool holdsEntrySamples(const Replacement& replacement, const std::vector<StoredGroup>& groups) {
+  return isEffectWavLayout(replacement.sound.layout, samplesOf(replacement.entry)) &&
+         decodedSamples(groups, replacement.entry.unitSelector) == replacement.sound.samples;
+}
+
+// Whether putting one entry's sound in may change what the other entry holds: their groups
+// share bytes, unless they are the same groups and one has the even units, the other the odd.
+bool mayTouch(const SoundEntry& a, const SoundEntry& b) {
+  auto end = [](const SoundEntry& entry) {
+    return std::int64_t{entry.groupOffset} + std::int64_t{entry.groupCount} * storedGroupSize;
+  };
+  bool overlap = a.groupOffset < end(b) && b.groupOffset < end(a);
+  bool otherUnits = (a.groupOffset - b.groupOffset) % storedGroupSize == 0 &&
+                    (a.unitSelector == 0) != (b.unitSelector == 0);
+  return overlap && !otherUnits;
+}
+
+// Reads the bytes of every entry named, and decides which sounds are encoded: all but those
+// whose WAV file holds the entry's own samples, unless a sound put in before may change them.
+Outcome planEncodes(Run& run) {
+  std::vector<SoundEntry> entries;
+  for (const auto& replacement : run.replacements) {
+    entries.push_back(replacement.entry);
+  }
+  if (auto problem = readEntryBytes(run.level, entries, run.changed)) {
     return problem;
   }
-  auto effectSamples =
-      static_cast<std::uint64_t>(replacement.entry.groupCount) * samplesPerEffectGroup;
-  std::fprintf(console.out,
-               "Replacing effect %s (%s, %s at %" PRIu32 " Hz, %s units) in %s from %s...\n",
-               replacement.indexText,
-               counted(static_cast<std::uint64_t>(replacement.entry.groupCount), "group").c_str(),
-               secondsOf(effectSamples, replacement.rate).c_str(), replacement.rate,
-               replacement.entry.unitSelector == 0 ? "even" : "odd", replacement.levelPath,
-               replacement.wavPath);
-  auto frames = sound.frames;
-  auto groups = encodedGroups(replacement, std::move(sound.samples));
-  if (groups.empty()) {
-    return systemProblem(replacement.levelPath, "Cannot read", replacement.level.error);
-  }
-  // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
-  // the backup is on the disk before the level file is replaced.
-  if (replacement.writeBackup && (problem = writeLevelFile(replacement, {}, replacement.backup,
-                                                           replacement.backup, nullptr))) {
-    return problem;
-  }
-  bool inPlace = replacement.outPath == nullptr;
-  auto* targetLock = inPlace ? &replacement.lock : &replacement.outLock;
-  if ((problem = writeLevelFile(replacement, groups,
-                                inPlace ? replacement.levelPath : replacement.outPath,
-                                inPlace ? replacement.target : replacement.outTarget,
-                                targetLock->held ? targetLock : nullptr))) {
-    return problem;
-  }
-  if (frames > effectSamples) {
-    return Problem{replacement.wavPath,
-                   "Kept the first " + secondsOf(effectSamples, replacement.rate) + " of " +
-                       secondsOf(frames, replacement.rate),
-                   ""};
+  for (std::size_t k = 0; k < run.replacements.size(); ++k) {
+    auto& replacement = run.replacements[k];
+    bool touched = false;
+    for (std::size_t before = 0; before < k; ++before) {
+      touched = touched || (run.replacements[before].verdict == Verdict::encode &&
+                            mayTouch(run.replacements[before].entry, replacement.entry));
+    }
+    bool unchanged = holdsEntrySamples(replacement, groupsOf(run.changed, replacement.entry));
+    replacement.verdict = unchanged && !touched ? Verdict::unchanged : Verdict::encode;
   }
   return std::nullopt;
+}
+
+// "effect 2 (135 groups, 0.400 s at 37800 Hz, odd units) in level3.dat from boom.wav".
+std::string effectLine(const Run& run, const Replacement& replacement) {
+  const auto& entry = replacement.entry;
+  char units[64];
+  std::snprintf(units, sizeof units, " at %" PRIu32 " Hz, %s units) in ", run.rate,
+                entry.unitSelector == 0 ? "even" : "odd");
+  return "effect " + replacement.item.indexText + " (" +
+         counted(static_cast<std::uint64_t>(entry.groupCount), "group") + ", " +
+         secondsOf(samplesOf(entry), run.rate) + units + run.level.path + " from " +
+         replacement.item.wavPath;
+}
+
+// The line that says what became of one sound, or "" for one still to be encoded.
+std::string verdictLine(const Run& run, const Replacement& replacement) {
+  const auto& item = replacement.item;
+  auto leftAsItIs = "; effect " + item.indexText + " left as it is\n";
+  switch (replacement.verdict) {
+  case Verdict::unchanged:
+    return std::string(item.wavPath) + ": Unchanged" + leftAsItIs;
+  case Verdict::alreadyIn:
+    return std::string(item.wavPath) + ": Already in the level" + leftAsItIs;
+  case Verdict::encode:
+  case Verdict::replaced:
+    break;
+  }
+  auto line = (run.dryRun ? "Would replace " : "Replacing ") + effectLine(run, replacement) +
+              (run.dryRun ? "\n" : "...\n");
+  if (replacement.cut) {
+    line += std::string(item.wavPath) + ": Kept the first " +
+            secondsOf(samplesOf(replacement.entry), run.rate) + " of " +
+            secondsOf(replacement.sound.layout.frames, run.rate) + "\n";
+  }
+  return line;
+}
+
+// Encodes every sound still to be encoded, on the run's threads, each into its units.
+std::vector<std::vector<SoundUnit>> encodeSounds(Run& run) {
+  std::vector<Replacement*> encoded;
+  for (auto& replacement : run.replacements) {
+    if (replacement.verdict == Verdict::encode) {
+      // Padded with silence to the effect's length.
+      replacement.sound.samples.resize(samplesOf(replacement.entry));
+      encoded.push_back(&replacement);
+    }
+  }
+  std::vector<EncodeJob> jobs(encoded.size());
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    jobs[k].samples = encoded[k]->sound.samples;
+    jobs[k].name = "effect " + encoded[k]->item.indexText;
+  }
+  encodeJobs(jobs, run.jobs, isTerminal(run.console.err) ? run.console.err : nullptr);
+  std::vector<std::vector<SoundUnit>> units(run.replacements.size());
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    units[static_cast<std::size_t>(encoded[k] - run.replacements.data())] =
+        std::move(jobs[k].units);
+  }
+  return units;
+}
+
+// Puts each encoded sound into its entry's groups, in the order given, as runs one at a time
+// would: a sound whose entry holds its samples by now, or holds its encoding already, is left
+// out.
+void putSoundsIn(Run& run, const std::vector<std::vector<SoundUnit>>& units) {
+  for (std::size_t k = 0; k < run.replacements.size(); ++k) {
+    auto& replacement = run.replacements[k];
+    if (replacement.verdict != Verdict::encode) {
+      continue;
+    }
+    auto groups = groupsOf(run.changed, replacement.entry);
+    if (holdsEntrySamples(replacement, groups)) {
+      replacement.verdict = Verdict::unchanged;
+      continue;
+    }
+    auto stored = groups;
+    for (std::size_t g = 0; g < stored.size(); ++g) {
+      auto groupUnits = std::span(units[k]).subspan(g * unitsPerEffectGroup);
+      storeUnits(stored[g], replacement.entry.unitSelector,
+                 groupUnits.first<unitsPerEffectGroup>());
+    }
+    if (stored == groups) {
+      replacement.verdict = Verdict::alreadyIn;
+      continue;
+    }
+    putGroups(run.changed, replacement.entry, stored);
+    replacement.verdict = Verdict::replaced;
+  }
+}
+
+// "Replaced 2 effects of level3.dat; 1 unchanged", or what a dry run would do.
+std::string summaryLine(const Run& run) {
+  std::uint64_t replaced = 0;
+  std::uint64_t unchanged = 0;
+  for (const auto& replacement : run.replacements) {
+    replaced += replacement.verdict == Verdict::replaced ? 1 : 0;
+    unchanged += replacement.verdict == Verdict::replaced ? 0 : 1;
+  }
+  auto line = std::string(run.dryRun ? "Would replace " : "Replaced ") +
+              counted(replaced, "effect") + " of " + run.level.path;
+  if (run.level.outPath != nullptr) {
+    line += std::string(run.dryRun ? ", writing " : ", written to ") + run.level.outPath;
+  }
+  if (unchanged > 0) {
+    line += "; " + std::to_string(unchanged) + " unchanged";
+  }
+  return line + "\n";
+}
+
+// Whether the run changes the level file: any sound replaced, or OUT asked for.
+bool writesLevel(const Run& run) {
+  for (const auto& replacement : run.replacements) {
+    if (replacement.verdict == Verdict::replaced) {
+      return true;
+    }
+  }
+  return run.level.outPath != nullptr;
+}
+
+// Everything a run does once its level file is open and locked; false after a complaint.
+bool replaceEffects(Run& run) {
+  Outcome problem = readLevelTable(run.level);
+  if (problem) {
+    complain(run.console, *problem);
+    return false;
+  }
+  if (!checkAll(run)) {
+    return false;
+  }
+  if ((problem = planEncodes(run))) {
+    complain(run.console, *problem);
+    return false;
+  }
+  for (const auto& replacement : run.replacements) {
+    if (!run.dryRun) {
+      std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
+    }
+  }
+  std::fflush(run.console.out);
+  auto units = encodeSounds(run);
+  std::vector<Verdict> planned;
+  for (const auto& replacement : run.replacements) {
+    planned.push_back(replacement.verdict);
+  }
+  putSoundsIn(run, units);
+  for (std::size_t k = 0; k < run.replacements.size(); ++k) {
+    const auto& replacement = run.replacements[k];
+    bool newVerdict = replacement.verdict != Verdict::replaced && replacement.verdict != planned[k];
+    if (run.dryRun || newVerdict) {
+      std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
+    }
+  }
+  if (!run.dryRun && writesLevel(run) && (problem = writeLevel(run.level, run.changed))) {
+    complain(run.console, *problem);
+    return false;
+  }
+  std::fputs(summaryLine(run).c_str(), run.console.out);
+  return true;
+}
+
+// Reads -j or --jobs into `jobs` (left at the number of processor cores when not given); a bad
+// value becomes the command line's problem.
+void readJobsOption(CommandLine& line, const char* value, std::size_t& jobs) {
+  jobs = std::max<std::size_t>(std::thread::hardware_concurrency(), 1);
+  if (!line.problem && value != nullptr &&
+      !(readDecimal(std::string_view(value), jobs) && jobs >= 1 && jobs <= mostJobs)) {
+    line.problem = Problem{"",
+                           "the number of jobs must be an integer from 1 to " +
+                               std::to_string(mostJobs) + ", not '" + value + "'",
+                           ""};
+  }
 }
 
 } // namespace
 
 int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
-  auto line = readCommandLine(argc, argv, {"-o", "--rate"});
-  Replacement replacement;
-  readRateOption(line, line.values[1], replacement.rate);
-  if (line.operands.size() != 3) {
-    noteOperandProblem(line, "LEVEL, INDEX and SOUND.wav are needed");
+  auto line = readCommandLine(argc, argv, {"-o", "--rate", "-j", "--jobs"},
+                              {"--cut", "-n", "--dry-run", "-f", "--force"});
+  Run run;
+  run.console = console;
+  readRateOption(line, line.values[1], run.rate);
+  readJobsOption(line, line.values[3] != nullptr ? line.values[3] : line.values[2], run.jobs);
+  SoundItems items;
+  if (line.operands.empty()) {
+    noteOperandProblem(line, "LEVEL and at least one INDEX SOUND.wav or effectN_M.wav are needed");
+  } else {
+    items = readSoundItems(line.operands[0], std::span(line.operands).subspan(1));
+    if (!items.problem.empty()) {
+      noteOperandProblem(line, items.problem.c_str());
+    }
   }
   if (auto status = answerCommandLine(line, "lvlsnd-replace", usageText, console)) {
     return *status;
   }
-  replacement.levelPath = line.operands[0];
-  replacement.indexText = line.operands[1];
-  replacement.wavPath = line.operands[2];
-  replacement.outPath = line.values[0];
-  auto problem = openLevelFile(replacement);
-  if (!problem) {
-    problem = replaceEffect(replacement, console);
+  run.level.path = line.operands[0];
+  run.level.outPath = line.values[0];
+  run.level.force = line.flags[3] || line.flags[4];
+  run.levelNumber = levelNumberFromPath(run.level.path);
+  run.cut = line.flags[0];
+  run.dryRun = line.flags[1] || line.flags[2];
+  for (const auto& item : items.items) {
+    run.replacements.push_back({item, {}, {}});
   }
-  if (problem) {
+  bool done = false;
+  if (auto problem = openLevelFile(run.level)) {
     complain(console, *problem);
+  } else {
+    done = replaceEffects(run);
   }
-  closeLevelStream(replacement.level);
-  releaseLock(replacement.lock);
-  releaseLock(replacement.outLock);
-  return problem ? exitComplaint : exitDone;
+  closeLevel(run.level);
+  return done ? exitDone : exitComplaint;
 }
 
 } // namespace lvlsnd

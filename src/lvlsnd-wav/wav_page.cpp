@@ -1,6 +1,7 @@
 #include "wav_page.hpp"
 
 #include "command_line.hpp"
+#include "effect_names.hpp"
 #include "paths.hpp"
 
 #include <algorithm>
@@ -41,45 +42,16 @@ void summarize(EffectSummary& summary, std::span<const std::int16_t> samples) {
   }
 }
 
-namespace {
-
-// The level and entry index of an effect file named as lvlsnd names them,
-// effect<level>_<index>.raw; both empty for another name.
-struct EffectName {
-  std::string level;
-  std::string index;
-};
-
-EffectName effectNameOf(const std::string& path) {
-  auto fileName = lastNameOf(path);
-  std::string_view name = fileName;
-  auto digits = [](std::string_view text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-  };
-  if (name.size() <= 10 || !name.starts_with("effect") || !name.ends_with(".raw")) {
-    return {};
-  }
-  auto numbers = name.substr(6, name.size() - 10);
-  auto separator = numbers.find('_');
-  if (separator == std::string_view::npos || !digits(numbers.substr(0, separator)) ||
-      !digits(numbers.substr(separator + 1))) {
-    return {};
-  }
-  return {std::string(numbers.substr(0, separator)), std::string(numbers.substr(separator + 1))};
-}
-
-} // namespace
-
 std::string levelOfEffects(const std::vector<const char*>& paths) {
-  std::string level;
+  std::optional<std::int32_t> level;
   for (const char* path : paths) {
-    auto name = effectNameOf(path);
-    if (name.level.empty() || (!level.empty() && name.level != level)) {
+    auto name = effectNameOf(path, ".raw");
+    if (!name || (level && name->level != *level)) {
       return "";
     }
-    level = name.level;
+    level = name->level;
   }
-  return level;
+  return level ? std::to_string(*level) : "";
 }
 
 namespace {
@@ -189,6 +161,12 @@ std::string waveformSvg(const EffectSummary& summary) {
   return svg.append("</svg>");
 }
 
+// The entry index an effect file's name gives, or "" for another name.
+std::string entryOf(const std::string& effectPath) {
+  auto name = effectNameOf(effectPath, ".raw");
+  return name ? std::to_string(name->index) : "";
+}
+
 std::optional<std::string> row(const EffectSummary& summary, const std::string& pageFolder,
                                std::uint32_t rate) {
   auto url = relativeUrl(summary.wavPath, pageFolder);
@@ -198,7 +176,7 @@ std::optional<std::string> row(const EffectSummary& summary, const std::string& 
   auto peak = summary.peak == 0 ? std::string("-inf")
                                 : formatted("%.1f", 20 * std::log10(summary.peak / 32768.0));
   const std::pair<const char*, std::string> numbers[] = {
-      {"Entry", effectNameOf(summary.effectPath).index},
+      {"Entry", entryOf(summary.effectPath)},
       {"Groups", std::to_string(summary.groups)},
       {"Seconds", formatted("%.3f", static_cast<double>(summary.sampleCount) / rate)},
       {"Peak dBFS", peak},
@@ -257,11 +235,15 @@ td.play { flex-direction: column; align-items: flex-start; justify-content: cent
   audio { max-width: 100%; min-width: 15rem; }
 })";
 
-// The line that tells how to put a new sound in, as lvlsnd-replace is run for this rate.
-std::string replaceHint(std::uint32_t rate) {
+// The line that tells how to put edited sounds back, as lvlsnd-replace is run for this rate: all
+// of a level's at once, by the names lvlsnd-wav gave them, when the effects are of one level.
+std::string replaceHint(std::uint32_t rate, const std::string& level) {
   auto rateOption = rate == defaultEffectRate ? "" : "--rate " + std::to_string(rate) + " ";
-  return "To replace effect N: lvlsnd-replace " + rateOption + "LEVEL N NEW.wav (NEW.wav at " +
-         std::to_string(rate) + " Hz, mono or stereo, at most the effect's length)";
+  auto command = "lvlsnd-replace " + rateOption +
+                 (level.empty() ? "LEVEL INDEX NEW.wav..." : "LEVEL effect" + level + "_*.wav");
+  return "<p>Edit the WAV files in place, then put them back in one run: <code>" +
+         escapedHtml(command) + "</code> (at " + std::to_string(rate) +
+         " Hz, mono or stereo, at most the effect&#39;s length).</p>\n";
 }
 
 } // namespace
@@ -283,8 +265,8 @@ std::optional<std::string> pageStart(const std::string& firstEffectPath, const s
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
          "<title>" +
          title + "</title>\n<style>\n" + styleSheet + "\n</style>\n</head>\n<body>\n<h1>" + title +
-         "</h1>\n" + folderLine + "<p><code>" + escapedHtml(replaceHint(rate)) +
-         "</code></p>\n<p>Played at " + std::to_string(rate) +
+         "</h1>\n" + folderLine + replaceHint(rate, level) + "<p>Played at " +
+         std::to_string(rate) +
          " Hz. Every waveform has the same scale, full scale at its edges; red marks samples at "
          "the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect file</th><th>Entry</th>"
          "<th>Groups</th><th>Seconds</th><th>Peak dBFS</th><th>At limits</th><th>Waveform</th>"

@@ -91,8 +91,8 @@ Outcome openExistingWav(const std::string& path, std::uint64_t groupCount, Exist
     problem->name = path;
     return problem;
   }
-  existing.sameSamples = !problem && existing.layout.channels == 1 && existing.layout.bits == 16 &&
-                         existing.layout.frames == groupCount * samplesPerEffectGroup;
+  existing.sameSamples =
+      !problem && isEffectWavLayout(existing.layout, groupCount * samplesPerEffectGroup);
   return std::nullopt;
 }
 

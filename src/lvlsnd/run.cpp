@@ -2,50 +2,13 @@
 
 #include "effects.hpp"
 
-#include "paths.hpp"
 #include "wav.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cinttypes>
-#include <limits>
-#include <optional>
-#include <string_view>
 
 namespace lvlsnd {
-
-namespace {
-
-// The first run of decimal digits in `text` as a number, saturated at the largest 32-bit one;
-// nothing when `text` holds no digit.
-std::optional<std::int32_t> firstNumberIn(std::string_view text) {
-  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-  auto start = std::find_if(text.begin(), text.end(), isDigit);
-  if (start == text.end()) {
-    return std::nullopt;
-  }
-  constexpr auto largest = std::numeric_limits<std::int32_t>::max();
-  std::int32_t number = 0;
-  for (auto at = start; at != text.end() && isDigit(*at); ++at) {
-    auto digit = *at - '0';
-    if (number > (largest - digit) / 10) {
-      return largest;
-    }
-    number = number * 10 + digit;
-  }
-  return number;
-}
-
-} // namespace
-
-std::int32_t levelNumberFromPath(const char* path) {
-  // The file's own name decides: a folder such as "disc1" or "Orrelin 2" would otherwise give
-  // every level in it one number, and one level's effects would overwrite another's.
-  if (auto number = firstNumberIn(lastNameOf(path))) {
-    return *number;
-  }
-  return firstNumberIn(path).value_or(0);
-}
 
 LevelRun openLevelRun(const char* path, Console console) {
   LevelRun run;

@@ -2,6 +2,7 @@
 // status.
 #pragma once
 
+#include "effect_names.hpp"
 #include "level_file.hpp"
 #include "messages.hpp"
 
@@ -17,12 +18,6 @@ struct LevelRun {
   LevelStream level;
   Console console{};
 };
-
-// The level number is the first run of decimal digits in the file's own name (after the last
-// "/", on Windows also "\" or a drive's ":"); only a name without digits takes the first run
-// anywhere in the path, and none at all gives 0. Too many digits saturate at the largest 32-bit
-// value.
-std::int32_t levelNumberFromPath(const char* path);
 
 // Opens the level file at `path` for a run; the run's level file is null when it cannot be
 // opened.

@@ -3,6 +3,7 @@
 // program's entry point of its logic.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ void startProgram();
 // since what it printed was lost. So it does, naming each, when a temporary file could not be
 // removed (".lvlsnd-XXXXXX: Cannot remove (<reason>)"). Returns the exit status.
 int closeStandardOutput(const char* program, int status);
+
+// Whether the stream is a terminal (a console on Windows), where a line may be redrawn in place;
+// a log file or a pipe gets plain lines.
+bool isTerminal(std::FILE* stream);
 
 // Windows alone: the program's wide-character arguments as UTF-8, with the console's output code
 // page set to UTF-8 until endUtf8Console, which also puts it back when Ctrl+C, Ctrl+Break or
@@ -41,7 +46,14 @@ int endUtf8Console(const char* program, int status);
     return lvlsnd::endUtf8Console(program,                                                         \
                                   tool(argc, arguments.pointers.data(), {stdout, stderr}));        \
   }
+// cmd hands wildcards over as typed; a program that takes many files has the C runtime expand
+// them, so that "lvlsnd-wav effect3_*.raw" works in a Windows console as in a Unix shell.
+#define LVLSND_EXPAND_WILDCARDS                                                                    \
+  extern "C" {                                                                                     \
+  int _dowildcard = -1;                                                                            \
+  }
 #else
+#define LVLSND_EXPAND_WILDCARDS
 #define LVLSND_CONSOLE_MAIN(tool, program)                                                         \
   int main(int argc, char** argv) {                                                                \
     lvlsnd::startProgram();                                                                        \

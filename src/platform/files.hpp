@@ -74,10 +74,11 @@ NameKind kindOfName(const char* path, bool followLinks);
 // link cannot be resolved: never the link's own name in its place.
 bool resolveLink(const char* path, std::string& target);
 
-// Whether nobody should write the open file: it has no write permission bit at all (root
-// included), this user may not write it, or it carries the Windows read-only attribute;
-// `unknown` when the system cannot say (errno says why).
-enum class Writability { writable, readOnly, unknown };
+// Whether the open file may be written: `readOnly` when nobody should (it has no write
+// permission bit at all, root included, or it carries the Windows read-only attribute),
+// `denied` when this user may not (errno says why), `unknown` when the system cannot say
+// (errno says why).
+enum class Writability { writable, readOnly, denied, unknown };
 Writability writabilityOf(std::FILE* file, const char* path);
 // How many names (hard links) the open file has; 0 when the system cannot say (errno says why).
 std::uint64_t nameCount(std::FILE* file);

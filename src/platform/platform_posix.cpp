@@ -214,7 +214,7 @@ Writability writabilityOf(std::FILE* file, const char* path) {
   if (access(path, W_OK) == 0) {
     return Writability::writable;
   }
-  return errno == EACCES || errno == EROFS || errno == EPERM ? Writability::readOnly
+  return errno == EACCES || errno == EROFS || errno == EPERM ? Writability::denied
                                                              : Writability::unknown;
 }
 
@@ -370,6 +370,10 @@ void releaseInterrupts() {
 
 void startProgram() {
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool isTerminal(std::FILE* stream) {
+  return isatty(fileno(stream)) == 1;
 }
 
 } // namespace lvlsnd

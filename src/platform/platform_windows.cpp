@@ -397,4 +397,9 @@ void startProgram() {
   // Windows has no file-size signal.
 }
 
+bool isTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
 } // namespace lvlsnd

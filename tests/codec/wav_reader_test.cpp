@@ -24,7 +24,7 @@ protected:
     auto problem = readWavSound(source, wanted, sound);
     result.problem = problem ? describe(*problem) : "";
     result.samples = sound.samples;
-    result.leftOut = sound.frames - sound.samples.size();
+    result.leftOut = sound.layout.frames - sound.samples.size();
     return result;
   }
 };

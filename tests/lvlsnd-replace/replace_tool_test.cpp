@@ -74,7 +74,7 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     std::uint8_t selector;
     std::vector<std::int16_t> sound;
     double leastSnr;
-    std::string leftOut; // the complaint of a sound longer than the effect
+    std::string cutNote; // what --cut says of a sound longer than the effect
   };
   // A square wave of five harmonics driven past full scale.
   std::vector<std::int16_t> clippedSquare;
@@ -88,7 +88,7 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
   // Entries 1 and 2 share 135 groups at 0x3028, entry 4 has 68 groups of its own at 0x6f70.
   const Case cases[] = {
       {1, 0, noiseSamples(), 20, ""},
-      {2, 1, sweepSamples(), 40, ""},
+      {2, 1, toneSamples(), 40, ""},
       {1, 0, clippedSquare, 51.6, ""},
       {4, 1, toneSamples(), 59.49, "../tone.wav: Kept the first 0.201 s of 0.300 s\n"}};
   for (const auto& c : cases) {
@@ -97,14 +97,19 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     fs::remove_all(scratch.work);
     fs::create_directory(scratch.work);
     auto index = std::to_string(c.entry);
-    auto run = runTool(scratch, "lvlsnd-replace", {path, index, "../tone.wav"});
+    std::vector<std::string> arguments = {path, index, "../tone.wav"};
+    if (!c.cutNote.empty()) {
+      arguments.insert(arguments.begin(), "--cut");
+    }
+    auto run = runTool(scratch, "lvlsnd-replace", arguments);
     std::size_t groups = c.entry == 4 ? 68 : 135;
-    EXPECT_EQ(run.status, c.leftOut.empty() ? 0 : 1);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Replacing effect " + index + " (" + std::to_string(groups) + " groups, " +
                            (c.entry == 4 ? "0.201" : "0.400") + " s at 37800 Hz, " +
                            (c.selector == 0 ? "even" : "odd") +
-                           " units) in ../level3.dat from ../tone.wav...\n");
-    EXPECT_EQ(run.err, c.leftOut);
+                           " units) in ../level3.dat from ../tone.wav...\n" + c.cutNote +
+                           "Replaced 1 effect of ../level3.dat\n");
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(levelBytes("level3.dat.bak"), original);
     std::size_t offset = c.entry == 4 ? 0x6f70 : 0x3028;
     EXPECT_TRUE(onlySelectedUnitsDiffer(original, levelBytes(), offset, groups, c.selector))
@@ -192,11 +197,113 @@ TEST_F(ReplaceToolTest, InPlaceKeepsTheFirstBackupAndOutputGoesWhereAsked) {
   }
   // The WAV at another rate goes in when --rate names that rate, and the lengths say so.
   putWav("slow.wav", toneSamples(), 22050);
-  auto slow = runTool(scratch, "lvlsnd-replace", {"--rate=22050", path, "4", "../slow.wav"});
-  EXPECT_EQ(slow.status, 1);
+  auto slow =
+      runTool(scratch, "lvlsnd-replace", {"--rate=22050", "--cut", path, "4", "../slow.wav"});
+  EXPECT_EQ(slow.status, 0);
   EXPECT_EQ(slow.out, "Replacing effect 4 (68 groups, 0.345 s at 22050 Hz, odd units) in "
-                      "../level3.dat from ../slow.wav...\n");
-  EXPECT_EQ(slow.err, "../slow.wav: Kept the first 0.345 s of 0.514 s\n");
+                      "../level3.dat from ../slow.wav...\n../slow.wav: Kept the first 0.345 s of "
+                      "0.514 s\nReplaced 1 effect of ../level3.dat\n");
+  EXPECT_EQ(slow.err, "");
+}
+
+TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAsItIs) {
+  auto path = putSample();
+  const auto original = levelBytes();
+  const auto level = scratch.root / "level3.dat";
+  runLvlsnd(scratch, {path});
+  runTool(scratch, "lvlsnd-wav", {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw"});
+  auto wav = [&](const std::string& name) { return (scratch.work / name).string(); };
+  const std::vector<std::string> all = {"effect3_1.wav", "effect3_2.wav", "effect3_4.wav"};
+  // What one run an effect makes of the edits below, the reference for every batch.
+  writeFile((scratch.root / "seq.dat").string().c_str(), original);
+  writeFile(wav("edit1.wav").c_str(), monoWav(noiseSamples()));
+  writeFile(wav("edit2.wav").c_str(), monoWav(toneSamples()));
+  runTool(scratch, "lvlsnd-replace", {"../seq.dat", "1", "edit1.wav"});
+  runTool(scratch, "lvlsnd-replace", {"../seq.dat", "2", "edit2.wav"});
+  const auto oneAtATime = levelBytes("seq.dat");
+  ASSERT_NE(oneAtATime, original);
+  const std::string replacing =
+      "effect 1 (135 groups, 0.400 s at 37800 Hz, even units) in ../level3.dat from "
+      "effect3_1.wav";
+  const std::string replacing2 =
+      "effect 2 (135 groups, 0.400 s at 37800 Hz, odd units) in ../level3.dat from effect3_2.wav";
+  const std::string unchanged4 = "effect3_4.wav: Unchanged; effect 4 left as it is\n";
+  struct Step {
+    bool edit; // the WAV files of effects 1 and 2 are edited before the step
+    std::vector<std::string> options;
+    std::string out;
+    const Bytes* levelAfter;
+    const Bytes* outAfter; // of ../out.dat, which holds "old" before
+  };
+  const Bytes old = {'o', 'l', 'd'};
+  const Step steps[] = {
+      // Fresh from lvlsnd-wav: nothing to write, not even a backup.
+      {false,
+       {},
+       "effect3_1.wav: Unchanged; effect 1 left as it is\neffect3_2.wav: Unchanged; effect 2 left "
+       "as it is\n" +
+           unchanged4 + "Replaced 0 effects of ../level3.dat; 3 unchanged\n",
+       &original,
+       &old},
+      {true,
+       {"-n"},
+       "Would replace " + replacing + "\nWould replace " + replacing2 + "\n" + unchanged4 +
+           "Would replace 2 effects of ../level3.dat; 1 unchanged\n",
+       &original,
+       &old},
+      // Both effects share their groups; one thread gives the same bytes as one run an effect.
+      {true,
+       {"-j", "1", "-f", "-o", "../out.dat"},
+       "Replacing " + replacing + "...\nReplacing " + replacing2 + "...\n" + unchanged4 +
+           "Replaced 2 effects of ../level3.dat, written to ../out.dat; 1 unchanged\n",
+       &original,
+       &oneAtATime},
+      {true,
+       {},
+       "Replacing " + replacing + "...\nReplacing " + replacing2 + "...\n" + unchanged4 +
+           "Replaced 2 effects of ../level3.dat; 1 unchanged\n",
+       &oneAtATime,
+       &old},
+      // Put back already: the level file is not written again.
+      {true,
+       {},
+       "Replacing " + replacing + "...\nReplacing " + replacing2 + "...\n" + unchanged4 +
+           "effect3_1.wav: Already in the level; effect 1 left as it is\neffect3_2.wav: Already in "
+           "the level; effect 2 left as it is\nReplaced 0 effects of ../level3.dat; 3 unchanged\n",
+       &oneAtATime,
+       &old},
+  };
+  for (const auto& step : steps) {
+    if (step.edit) {
+      fs::copy_file(wav("edit1.wav"), wav("effect3_1.wav"), fs::copy_options::overwrite_existing);
+      fs::copy_file(wav("edit2.wav"), wav("effect3_2.wav"), fs::copy_options::overwrite_existing);
+    }
+    writeFile((scratch.root / "out.dat").string().c_str(), old);
+    // An hour ago: any write of the level file would show.
+    auto before = fs::last_write_time(level) - std::chrono::hours(1);
+    fs::last_write_time(level, before);
+    auto backupBefore = fs::exists(scratch.root / "level3.dat.bak");
+    auto arguments = step.options;
+    arguments.push_back(path);
+    arguments.insert(arguments.end(), all.begin(), all.end());
+    auto run = runTool(scratch, "lvlsnd-replace", arguments);
+    EXPECT_EQ(run.status, 0) << step.out;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, step.out);
+    EXPECT_EQ(levelBytes(), *step.levelAfter) << step.out;
+    EXPECT_EQ(levelBytes("out.dat"), *step.outAfter) << step.out;
+    bool written = levelBytes() != original && !backupBefore;
+    EXPECT_EQ(fs::exists(scratch.root / "level3.dat.bak"), backupBefore || written);
+    if (fs::exists(scratch.root / "level3.dat.bak")) {
+      EXPECT_EQ(levelBytes("level3.dat.bak"), original);
+    }
+    if (!written) {
+      EXPECT_EQ(fs::last_write_time(level), before) << "not written: " << step.out;
+    }
+    for (const auto& item : fs::directory_iterator(scratch.root)) {
+      EXPECT_EQ(item.path().filename().string().find(".lvlsnd-"), std::string::npos);
+    }
+  }
 }
 
 // Every regular file under `folder`, by path, but the runner's stdout and stderr.
@@ -222,7 +329,7 @@ TEST_F(ReplaceToolTest, ALinkedLevelFileChangesWhereTheLinkLeadsAndStaysALink) {
   auto run = runTool(scratch, "lvlsnd-replace", {"../level3.dat", "2", "../a.wav"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Replacing effect 2 (135 groups, 0.400 s at 37800 Hz, odd units) in "
-                     "../level3.dat from ../a.wav...\n");
+                     "../level3.dat from ../a.wav...\nReplaced 1 effect of ../level3.dat\n");
   EXPECT_TRUE(fs::is_symlink(scratch.root / "level3.dat"));
   EXPECT_EQ(levelBytes("game/level3.dat.bak"), sampleLevelFile());
   EXPECT_TRUE(
@@ -313,7 +420,7 @@ TEST_F(ReplaceToolTest, ASecondRunWhileTheFirstHoldsTheLockChangesNothing) {
   const Case cases[] = {
       {"level3.dat", LOCK_EX, {"../level3.dat", "2", "../a.wav"}},
       {"level3.dat", LOCK_SH, {"../level3.dat", "2", "../a.wav"}},
-      {"out.dat", LOCK_EX, {"-o", "../out.dat", "../level3.dat", "2", "../a.wav"}}};
+      {"out.dat", LOCK_EX, {"-f", "-o", "../out.dat", "../level3.dat", "2", "../a.wav"}}};
   for (const auto& c : cases) {
     putSample();
     fs::remove(scratch.root / "level3.dat.bak");
@@ -353,6 +460,8 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
   }
   auto manyPath = putLevelFile("many.dat", buildLevelFile(many));
   writeFile((scratch.root / "effect.raw").string().c_str(), randomRawGroups(2, 1));
+  writeFile((scratch.root / "effect3_1.raw").string().c_str(), randomRawGroups(2, 1));
+  writeFile((scratch.root / "precious.txt").string().c_str(), {'m', 'i', 'n', 'e'});
   const std::string effects = "; its effects are 1, 2, 4\n";
   fs::create_directory(scratch.root / "dir.wav");
   // Level files that must not be changed in place.
@@ -369,19 +478,21 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
     fs::create_symlink("level3.dat", scratch.root / "link.dat");
     mkfifo((scratch.root / "fifo").c_str(), 0644);
   }
-  const std::string usage = "Usage: lvlsnd-replace [-o OUT] [--rate HZ] LEVEL INDEX SOUND.wav\n"
-                            "Function: Replaces an Orrelin sound effect in level data with the "
-                            "sound of a WAV file\n"
-                            "INDEX is the M of effectN_M.raw; LEVEL is changed in place and first "
-                            "kept as LEVEL.bak\n"
-                            "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless "
-                            "--rate says otherwise\n"
-                            "  -o OUT      write the changed level file to OUT and leave LEVEL as "
-                            "it is\n"
-                            "  --rate HZ   the rate the game plays the effect at, 1000 to 192000 "
-                            "(default 37800)\n"
-                            "  -h, --help  print this text\n"
-                            "  --version   print the version\n";
+  const std::string usage =
+      "Usage: lvlsnd-replace [options] LEVEL INDEX SOUND.wav|effectN_M.wav...\n"
+      "Function: Replaces Orrelin sound effects in level data with the sounds of WAV files\n"
+      "INDEX is the M of effectN_M.raw; a WAV file named effectN_M.wav, as lvlsnd-wav names it,\n"
+      "goes into effect M without one. One holding the effect's own samples leaves it as it is.\n"
+      "LEVEL is changed in place and first kept as LEVEL.bak\n"
+      "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless --rate says otherwise\n"
+      "  -o OUT         write the changed level file to OUT and leave LEVEL as it is\n"
+      "  -f, --force    let -o replace a file that exists\n"
+      "  --rate HZ      the rate the game plays the effects at, 1000 to 192000 (default 37800)\n"
+      "  --cut          keep the beginning of a sound longer than its effect (else refused)\n"
+      "  -n, --dry-run  check everything and say what would be done, writing nothing\n"
+      "  -j, --jobs N   encode N effects at a time (default: one a processor core)\n"
+      "  -h, --help     print this text\n"
+      "  --version      print the version\n";
   struct Case {
     std::vector<std::string> arguments;
     int status;
@@ -435,9 +546,20 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       // A FIFO with no writer is refused at once, wherever it is given.
       {{"../fifo", "1", "../a.wav"}, 1, "../fifo: Cannot open (Illegal seek)\n", true},
       {{path, "1", "../fifo"}, 1, "../fifo: Cannot open (Illegal seek)\n", true},
-      {{path, "one", "../a.wav"}, 1, path + ": one is not an entry index\n"},
+      {{path, "one", "../a.wav"},
+       2,
+       "lvlsnd-replace: one is not named effectN_M.wav; give the INDEX of its effect before "
+       "it\n" +
+           usage},
       {{path, "-1", "../a.wav"}, 2, "lvlsnd-replace: unknown option '-1'\n" + usage},
-      {{path, "--", "-1", "../a.wav"}, 1, path + ": -1 is not an entry index\n"},
+      {{path, "--", "-1", "../a.wav"},
+       2,
+       "lvlsnd-replace: -1 is not named effectN_M.wav; give the INDEX of its effect before "
+       "it\n" +
+           usage},
+      {{path, "99999999999999999999", "../a.wav"},
+       1,
+       path + ": 99999999999999999999 is not an entry index\n"},
       {{path, "0", "../a.wav"}, 1, path + ": No entry 0 in the sound table" + effects},
       {{path, "5", "../a.wav"}, 1, path + ": No entry 5 in the sound table" + effects},
       {{path, "3", "../a.wav"}, 1, path + ": Entry 3 has no stored groups" + effects},
@@ -449,6 +571,41 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{"../a.wav", "1", path},
        1,
        "../a.wav: A WAV file, not a level file; the order is LEVEL INDEX SOUND.wav\n"},
+      {{"1", path, "../a.wav"},
+       2,
+       "lvlsnd-replace: 1 is an index, not a level file; the order is LEVEL INDEX SOUND.wav\n" +
+           usage},
+      {{"../effect3_1.raw", "1", "../a.wav"},
+       1,
+       "../effect3_1.raw: An effect file, not a level file; lvlsnd extracts effect files from a "
+       "level file\n"},
+      // One entry twice, by index or by name: nothing is read.
+      {{path, "1", "../missing.wav", "1", "../a.wav"},
+       2,
+       "lvlsnd-replace: effect 1 is given twice: 1 ../missing.wav, then 1 ../a.wav\n" + usage},
+      {{path, "01", "../a.wav", "../EFFECT3_1.WAV"},
+       2,
+       "lvlsnd-replace: effect 1 is given twice: 01 ../a.wav, then ../EFFECT3_1.WAV\n" + usage},
+      {{path, "../effect5_1.wav"},
+       1,
+       "../effect5_1.wav: An effect of level 5, but " + path +
+           " is level 3; give its index to put it in anyway: 1 ../effect5_1.wav\n"},
+      {{path, "4", "../a.wav"},
+       1,
+       "../a.wav: 0.300 s, but effect 4 holds 0.201 s; shorten it or give --cut to keep its first "
+       "0.201 s\n"},
+      // Every sound is checked before anything is written, and every problem told.
+      {{path, "1", "../a.wav", "2", "../slow.wav", "4", "../missing.wav"},
+       1,
+       "../slow.wav: 22050 Hz, but the effect plays at 37800 Hz; resample it to 37800 Hz or give "
+       "--rate 22050\n../missing.wav: Cannot open (No such file or directory)\n"},
+      {{"-o", "../precious.txt", path, "1", "../a.wav"},
+       1,
+       "../precious.txt: Exists; give --force to replace it\n"},
+      {{"-f", "-o", "../a.wav", "--", path, "2", "../slow.wav", "1", "../a.wav"},
+       1,
+       "../slow.wav: 22050 Hz, but the effect plays at 37800 Hz; resample it to 37800 Hz or give "
+       "--rate 22050\n../a.wav: Is the WAV file\n"},
       {{path, "1", "../effect.raw"},
        1,
        "../effect.raw: Not a WAV file; lvlsnd-wav turns effect files into WAV files\n"},
@@ -456,13 +613,20 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        1,
        cutPath + ": The stored groups of entry 1 do not lie "
                  "inside the file\n"},
-      {{"-o", "../nodir/x.dat", path, "1", "../a.wav"},
+      {{"-o", "../nodir/x.dat", path, "2", "../a.wav"},
        1,
        "../nodir/x.dat: Cannot create (No such file or directory)\n",
        false,
-       "Replacing effect 1 (135 groups, 0.400 s at 37800 Hz, even units) in " + path +
+       "Replacing effect 2 (135 groups, 0.400 s at 37800 Hz, odd units) in " + path +
            " from ../a.wav...\n"},
-      {{path, "1"}, 2, "lvlsnd-replace: LEVEL, INDEX and SOUND.wav are needed\n" + usage},
+      {{path, "1"}, 2, "lvlsnd-replace: INDEX 1 needs a SOUND.wav after it\n" + usage},
+      {{path},
+       2,
+       "lvlsnd-replace: LEVEL and at least one INDEX SOUND.wav or effectN_M.wav are needed\n" +
+           usage},
+      {{"-j", "0", path, "1", "../a.wav"},
+       2,
+       "lvlsnd-replace: the number of jobs must be an integer from 1 to 256, not '0'\n" + usage},
       {{"-o"}, 2, "lvlsnd-replace: -o needs a value\n" + usage},
       {{"--rate=999", path, "1", "../a.wav"},
        2,

@@ -434,10 +434,11 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   }
   EXPECT_EQ(shown.back(),
             runningWindowsBuild() ? "é 音.<wbr>raw" : "a&lt;b&gt;&amp;&quot;c&#39;.<wbr>raw");
-  EXPECT_NE(page.find("<h1>Sound effects in work</h1>\n<p><code>To replace effect N: "
-                      "lvlsnd-replace LEVEL N NEW.wav (NEW.wav at 37800 Hz, mono or stereo, at "
-                      "most the effect&#39;s length)</code></p>"),
-            std::string::npos)
+  EXPECT_NE(
+      page.find("<h1>Sound effects in work</h1>\n<p>Edit the WAV files in place, then "
+                "put them back in one run: <code>lvlsnd-replace LEVEL INDEX NEW.wav...</code> "
+                "(at 37800 Hz, mono or stereo, at most the effect&#39;s length).</p>"),
+      std::string::npos)
       << "names of no one level: the folder in the title";
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("http"), std::string::npos);
@@ -495,9 +496,10 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
                 .find("<title>Level 3 sound effects</title>"),
             std::string::npos);
   EXPECT_NE(std::string(levelBytes.begin(), levelBytes.end())
-                .find("<h1>Level 3 sound effects</h1>\n<p>Folder: work</p>\n<p><code>To replace "
-                      "effect N: lvlsnd-replace --rate 18900 LEVEL N NEW.wav (NEW.wav at 18900 "
-                      "Hz, mono or stereo, at most the effect&#39;s length)</code></p>"),
+                .find("<h1>Level 3 sound effects</h1>\n<p>Folder: work</p>\n<p>Edit the WAV "
+                      "files in place, then put them back in one run: <code>lvlsnd-replace --rate "
+                      "18900 LEVEL effect3_*.wav</code> (at 18900 Hz, mono or stereo, at most the "
+                      "effect&#39;s length).</p>"),
             std::string::npos);
 }
 

@@ -1,0 +1,30 @@
+// The encodes of a run, spread over threads: each sound is encoded by one thread, alone, so the
+// units come out the same whatever the number of threads.
+#pragma once
+
+#include "xa_adpcm.hpp"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lvlsnd {
+
+struct EncodeJob {
+  std::span<const std::int16_t> samples;
+  std::string name; // for the progress line: "effect 3"
+  std::vector<SoundUnit> units;
+  std::atomic<std::size_t> unitsDone{0};
+  std::atomic<bool> started{false};
+};
+
+// Encodes every job on at most `threads` threads, the longest first. When `progress` is not
+// null (a terminal), a run of encodes that lasts more than about a second shows how far it is,
+// redrawn in place, and clears that line when done.
+void encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progress);
+
+} // namespace lvlsnd

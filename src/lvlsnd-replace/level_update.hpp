@@ -1,0 +1,71 @@
+// The level file lvlsnd-replace changes: opened and locked once, its sound table read, where
+// the changed file may go checked, the bytes of the entries being changed held in memory, and
+// the whole file written once, in place (after its backup) or to OUT.
+#pragma once
+
+#include "file_lock.hpp"
+#include "inputs.hpp"
+#include "level_file.hpp"
+#include "problem.hpp"
+#include "xa_adpcm.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lvlsnd {
+
+struct LevelTarget {
+  const char* path = nullptr;    // as typed
+  const char* outPath = nullptr; // null: the level file is changed in place
+  bool force = false;            // OUT may replace an existing file
+  // The files a link to LEVEL or OUT leads to, resolved once: the lock, the backup and the write
+  // all use them, so that a link pointed elsewhere meanwhile changes nothing.
+  std::string target;
+  std::string outTarget;
+  LevelStream level;
+  FileLock lock;
+  FileLock outLock;   // on the file OUT leads to, when it exists
+  std::string backup; // in place: the backup's name, written when `writeBackup`
+  bool writeBackup = false;
+  std::int64_t size = 0;
+  SoundTable table;
+};
+
+// Opens the level file and takes its lock.
+Outcome openLevelFile(LevelTarget& level);
+// Reads the sound table; the problem when the file is a WAV file or an effect file given in its
+// place, or cannot be read.
+Outcome readLevelTable(LevelTarget& level);
+// The entry `index` (as typed: `indexText`) names; the problem when it cannot take a sound.
+Outcome findEntry(const LevelTarget& level, const std::string& indexText, SoundEntry& entry);
+// The refusals that keep a run from writing a wrong or unwanted file, none of the `inputs` (the
+// WAV files) among them. In place it decides whether the backup is written; with -o it takes
+// OUT's lock when OUT exists.
+Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs);
+
+// A run of the level file's bytes as the run changes them: the stored groups of one or more
+// entries, read once.
+struct LevelBytes {
+  std::int64_t offset = 0;
+  std::vector<std::uint8_t> bytes;
+};
+// Reads the bytes of the stored groups of `entries`, entries that overlap in one run.
+Outcome readEntryBytes(LevelTarget& level, std::span<const SoundEntry> entries,
+                       std::vector<LevelBytes>& runs);
+// The entry's stored groups as `runs` hold them now, and the same put back.
+std::vector<StoredGroup> groupsOf(const std::vector<LevelBytes>& runs, const SoundEntry& entry);
+void putGroups(std::vector<LevelBytes>& runs, const SoundEntry& entry,
+               const std::vector<StoredGroup>& groups);
+
+// Writes the level file with `runs` in place of its bytes: in place (after its backup, when
+// there is none yet) or to OUT. On a problem every file is as it was, or already complete.
+Outcome writeLevel(LevelTarget& level, const std::vector<LevelBytes>& runs);
+void closeLevel(LevelTarget& level);
+
+// Whether the source starts as an effect file does: a whole XA sound group, and no RIFF/WAVE
+// header. An effect file given for the level file or a WAV file would read as noise.
+bool startsLikeEffectFile(ByteSource& source);
+
+} // namespace lvlsnd
