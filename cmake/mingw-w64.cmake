@@ -3,8 +3,9 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
-# The win32 thread model needs no winpthread DLL.
-find_program(LVLSND_MINGW_CXX NAMES x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-g++ REQUIRED)
+# The POSIX thread model gives std::thread, which lvlsnd-replace encodes with; its winpthread is
+# linked statically as the rest, so no DLL goes beside the programs.
+find_program(LVLSND_MINGW_CXX NAMES x86_64-w64-mingw32-g++-posix REQUIRED)
 set(CMAKE_CXX_COMPILER ${LVLSND_MINGW_CXX})
 find_program(CMAKE_STRIP NAMES x86_64-w64-mingw32-strip)
 
@@ -14,5 +15,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Linked statically: lvlsnd.exe needs no libstdc++ or libgcc DLL beside it.
+# Linked statically: lvlsnd.exe needs no libstdc++, libgcc or winpthread DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -304,6 +304,61 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
       EXPECT_EQ(item.path().filename().string().find(".lvlsnd-"), std::string::npos);
     }
   }
+  // Two entries of the very same units: the sound put in first changes what the second holds,
+  // so the second's WAV file, unedited, puts its sound back, as a second run would.
+  LevelLayout alias;
+  alias.tail = countingGroups(4, 3);
+  alias.records = {{offsetToTail(1, 2, 0), 4, 0}, {offsetToTail(2, 2, 0), 4, 0}};
+  putLevelFile("alias5.dat", buildLevelFile(alias));
+  putLevelFile("seq5.dat", buildLevelFile(alias));
+  runLvlsnd(scratch, {"../alias5.dat"});
+  runTool(scratch, "lvlsnd-wav", {"effect5_2.raw"});
+  auto tone = toneSamples();
+  tone.resize(4 * samplesPerEffectGroup);
+  writeFile(wav("tone.wav").c_str(), monoWav(tone));
+  runTool(scratch, "lvlsnd-replace", {"../seq5.dat", "1", "tone.wav"});
+  runTool(scratch, "lvlsnd-replace", {"../seq5.dat", "2", "effect5_2.wav"});
+  auto batch =
+      runTool(scratch, "lvlsnd-replace", {"../alias5.dat", "1", "tone.wav", "effect5_2.wav"});
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(levelBytes("alias5.dat"), levelBytes("seq5.dat"));
+}
+
+TEST_F(ReplaceToolTest, ALongEncodeRedrawsItsProgressOnATerminalAndNowhereElse) {
+  if (runningWindowsBuild() || std::system("script --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs script(1) for a terminal, and a native build";
+  }
+  // 30 seconds of noise, which takes the encoder well over a second.
+  constexpr std::uint16_t groups = 10000;
+  LevelLayout layout;
+  layout.tail = countingGroups(groups, 1);
+  layout.records = {{offsetToTail(1, 1, 0), groups, 0}};
+  auto path = putLevelFile("long3.dat", buildLevelFile(layout));
+  std::vector<std::int16_t> noise(groups * samplesPerEffectGroup);
+  std::uint32_t seed = 1;
+  for (auto& sample : noise) {
+    seed = seed * 1664525u + 1013904223u;
+    sample = static_cast<std::int16_t>(static_cast<std::int32_t>(seed >> 16) - 32768) / 4;
+  }
+  putWav("long.wav", noise);
+  // To a log, only the lines.
+  auto logged = runTool(scratch, "lvlsnd-replace", {"-o", "log.dat", path, "1", "../long.wav"});
+  EXPECT_EQ(logged.status, 0);
+  EXPECT_EQ(logged.err, "");
+  EXPECT_EQ(logged.out, "Replacing effect 1 (10000 groups, 29.630 s at 37800 Hz, even units) in "
+                        "../long3.dat from ../long.wav...\nReplaced 1 effect of ../long3.dat, "
+                        "written to log.dat\n");
+  // On a terminal, the progress too, redrawn in place and cleared at the end.
+  auto command = "cd '" + scratch.work.string() + "' && script -qec \"'" +
+                 toolPath("lvlsnd-replace") +
+                 "' -o tty.dat ../long3.dat 1 ../long.wav\" /dev/null > ../tty.log";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  auto bytes = readFile((scratch.root / "tty.log").string().c_str());
+  std::string terminal(bytes.begin(), bytes.end());
+  EXPECT_NE(terminal.find("% encoded: effect 1"), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("\r" + std::string(54, ' ') + "\rReplaced 1 effect"), std::string::npos)
+      << terminal;
+  EXPECT_EQ(readFile((scratch.work / "tty.dat").string().c_str()), logged.files["log.dat"]);
 }
 
 // Every regular file under `folder`, by path, but the runner's stdout and stderr.
@@ -498,7 +553,8 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
     int status;
     std::string err;
     bool posixOnly = false;
-    std::string out = ""; // a progress line, for a refusal met while writing
+    std::string out = "";   // a progress line, for a refusal met while writing
+    std::string trace = ""; // strace's options, for a fault the suite cannot make otherwise
   };
   const Case cases[] = {
       {{"../missing.dat", "1", "../a.wav"},
@@ -536,6 +592,13 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        twoNames + ": Has other names (hard links) that would keep the old bytes; write a copy "
                   "with -o\n"},
       {{readOnly, "1", "../a.wav"}, 1, readOnly + ": Read-only\n"},
+      // A level file the user may not write (as root the suite only sees that through strace).
+      {{path, "1", "../a.wav"},
+       1,
+       path + ": Cannot write (Permission denied); write a copy with -o OUT\n",
+       true,
+       "",
+       "-e inject=access:error=EACCES"},
       {{bakFolder, "1", "../a.wav"},
        1,
        bakFolder + ".bak: Not a regular file; the original would not be kept\n"},
@@ -639,10 +702,11 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
             "lvlsnd-replace " LVLSND_VERSION "\n");
   const auto filesBefore = filesUnder(scratch.root);
   for (const auto& c : cases) {
-    if (c.posixOnly && !posix) {
+    if ((c.posixOnly && !posix) || (!c.trace.empty() && !haveStrace())) {
       continue;
     }
-    auto run = runTool(scratch, "lvlsnd-replace", c.arguments);
+    auto run = c.trace.empty() ? runTool(scratch, "lvlsnd-replace", c.arguments)
+                               : runTraced(scratch, c.trace, "lvlsnd-replace", c.arguments);
     EXPECT_EQ(run.status, c.status) << c.err;
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
