@@ -7,8 +7,9 @@ For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync an
 (EIO), rename and renameat2 (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and fchmod (EPERM) and
 readlink (EIO), every call of a clean run is made to fail in a run of its own under
 `strace -e inject=CALL:error=ERRNO:when=N` (unlink EACCES, getcwd ENOENT and flistxattr EIO
-too), in thirteen scenarios (lvlsnd; lvlsnd-wav with and without its page; lvlsnd-replace in
-place, with -o, over an existing backup and through a link; and the refusals below); standard
+too), in fifteen scenarios (lvlsnd; lvlsnd-wav with and without its page; lvlsnd-replace in
+place, with -o, over an existing backup, through a link and with a batch of sounds; and the
+refusals below); standard
 output on /dev/full, a file-size limit (ulimit -f) smaller than every output, and a SIGHUP
 ignored from the start (nohup), delivered at the first write, are tried too. Each run
 must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
@@ -18,7 +19,7 @@ most (every effect announced after a spoiled one is exactly what a clean run wri
 sector does not spoil the rest of the level); and a run that did not do all a clean run does
 ends with a message naming a file and a status other than 0. Some scenarios are refusals (a
 level file named like its first effect, an effect file linked under the name of its WAV file,
-an edited WAV): their clean run refuses, and a faulty one must refuse as well, every file byte
+an edited WAV, a batch with one WAV file at another rate): their clean run refuses, and a faulty one must refuse as well, every file byte
 for byte as it was. A failure inside the dynamic loader, before the program starts, is skipped.
 Exits 77 (skipped) where strace cannot trace.
 """
@@ -60,7 +61,8 @@ def level_file():
     rng = random.Random(3)
     regions = [stored_groups(rng, count) for count in (8000, 6000, 3000, 40)]
     starts = [sum(len(r) for r in regions[:k]) for k in range(len(regions))]
-    entries = [(0, 8000, 0), (0, 8000, 1), (1, 6000, 0), (1, 6000, 1), (2, 3000, 1), (3, 40, 0)]
+    entries = [(0, 8000, 0), (0, 8000, 1), (1, 6000, 0), (1, 6000, 1), (2, 3000, 1), (3, 40, 0),
+               (3, 40, 1)]
     header = struct.pack(">hIIII", 4, 0, 0, 0, 0).ljust(2048, b"\0")
     table = struct.pack(">iI", len(entries) + 1, 0)
     tail_start = len(header) + 8 * (len(entries) + 1)
@@ -70,12 +72,12 @@ def level_file():
     return header + table + b"".join(regions)
 
 
-def wav_file(path):
+def wav_file(path, rate=37800, step=7):
     with wave.open(path, "wb") as sound:
         sound.setnchannels(1)
         sound.setsampwidth(2)
-        sound.setframerate(37800)
-        sound.writeframes(b"".join(struct.pack("<h", int(12000 * math.sin(k / 7)))
+        sound.setframerate(rate)
+        sound.writeframes(b"".join(struct.pack("<h", int(12000 * math.sin(k / step)))
                                    for k in range(4000)))
 
 
@@ -178,7 +180,8 @@ def problems_of(scenario, clean, faulty, one_call, point):
         elif data != clean.files.get(name) and data != inputs.get(name):
             problems.append(f"{name} is neither as before nor as a clean run writes it")
     complained = faulty.err.splitlines()
-    known = set(arguments) | set(clean.files) | {program} | left_named
+    known = set(arguments) | {name + ".bak" for name in arguments} | set(clean.files) | \
+        {program} | left_named
     named = lambda line: line.split(": ")[0] in known or \
         os.path.basename(line.split(": ")[0]) in known  # a link's target named by its full path
     if faulty.status == 0:
@@ -208,9 +211,16 @@ def main():
     extracted = run(build, ("lvlsnd", ["level3.dat"], {"level3.dat": level}))
     with tempfile.TemporaryDirectory() as folder:
         wav_file(os.path.join(folder, "new.wav"))
-        wav = open(os.path.join(folder, "new.wav"), "rb").read()
+        wav_file(os.path.join(folder, "other.wav"), step=3)
+        wav_file(os.path.join(folder, "slow.wav"), rate=22050)
+        wav, other, slow = (open(os.path.join(folder, name), "rb").read()
+                            for name in ("new.wav", "other.wav", "slow.wav"))
     effects = {name: extracted.files[name] for name in ("effect3_1.raw", "effect3_6.raw")}
     replace_inputs = {"level3.dat": level, "new.wav": wav}
+    # A batch: two edits into the two effects of the same groups, and an unchanged WAV file.
+    unchanged = run(build, ("lvlsnd-wav", ["effect3_1.raw"], effects)).files["effect3_1.wav"]
+    batch_inputs = dict(replace_inputs, **{"other.wav": other, "effect3_1.wav": unchanged,
+                                           "slow.wav": slow})
     edited = wav[:-2] + b"\x01\x00"  # a sound editor's save under the WAV file's name
     scenarios = [
         ("lvlsnd", ["level3.dat"], {"level3.dat": level}),
@@ -224,10 +234,14 @@ def main():
          dict(replace_inputs, **{"level3.dat.bak": level[::-1]})),
         ("lvlsnd-replace", ["linked.dat", "6", "new.wav"],
          dict(replace_inputs, **{"linked.dat": LINK + b"level3.dat"})),
+        ("lvlsnd-replace", ["level3.dat", "6", "new.wav", "7", "other.wav", "effect3_1.wav"],
+         batch_inputs),
         # Refusals that keep an input or an edit as it is, whatever call fails.
         ("lvlsnd", ["effect3_1.raw"], {"effect3_1.raw": level}),
         ("lvlsnd", ["level3.dat"], {"level3.dat": level, "effect3_1.raw": LINK + b"level3.dat"}),
         ("lvlsnd-replace", ["-o", "new.wav", "level3.dat", "6", "new.wav"], replace_inputs),
+        # One WAV file at another rate among good ones: nothing is written.
+        ("lvlsnd-replace", ["level3.dat", "6", "new.wav", "7", "slow.wav"], batch_inputs),
         ("lvlsnd-wav", ["-f", "effect3_6.raw"],
          dict(effects, **{"effect3_6.wav": LINK + b"effect3_6.raw"})),
         ("lvlsnd-wav", ["--page", "p.html", "effect3_6.raw"],
