@@ -90,7 +90,7 @@ TEST_F(ReadmeRecipeTest, TheWholeGameScriptMakesAFolderALevelAndRunsAgain) {
   }
 }
 
-TEST_F(ReadmeRecipeTest, TheModdingWalkthroughChangesEffect1AndKeepsTheOriginal) {
+TEST_F(ReadmeRecipeTest, TheModdingWalkthroughPutsBackTheEditedEffectsAndKeepsTheOriginal) {
   if (runningWindowsBuild() || std::system("sox --version >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "needs sox and a native build";
   }
@@ -109,8 +109,16 @@ TEST_F(ReadmeRecipeTest, TheModdingWalkthroughChangesEffect1AndKeepsTheOriginal)
   auto after = runLvlsnd(scratch, {"level3.dat"}).files;
   auto before = runLvlsnd(scratch, {"level3.dat.bak"}).files;
   EXPECT_NE(after["effect3_1.raw"], before["effect3_1.raw"]);
+  EXPECT_NE(after["effect3_4.raw"], before["effect3_4.raw"]);
   EXPECT_EQ(after["effect3_2.raw"], before["effect3_2.raw"])
-      << "the effect in the other units of the same groups";
+      << "the effect not edited, in the other units of the same groups as the first";
+  for (const auto& name : {"effect3_1", "effect3_2", "effect3_4"}) {
+    auto heard = scratch.work / "heard" / name;
+    EXPECT_EQ(readFile(heard.replace_extension(".raw").string().c_str()),
+              after[std::string(name) + ".raw"])
+        << "listened to again: " << name;
+    EXPECT_TRUE(fs::exists(heard.replace_extension(".wav")));
+  }
 }
 
 } // namespace

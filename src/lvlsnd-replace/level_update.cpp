@@ -41,12 +41,6 @@ std::string effectsOf(const SoundTable& table) {
   return text;
 }
 
-// Where the entry's stored groups end in the level file.
-std::int64_t groupsEnd(const SoundEntry& entry) {
-  return std::int64_t{entry.groupOffset} +
-         std::int64_t{entry.groupCount} * std::int64_t{storedGroupSize};
-}
-
 // The refusals of an OUT that is an input, no regular file or a file the user has (unless
 // --force), and of one another run is changing: its lock is taken, as the level file's is, and
 // held until it is replaced.
@@ -174,6 +168,11 @@ Outcome writeLevelFile(LevelTarget& level, const std::vector<LevelBytes>& runs,
 }
 
 } // namespace
+
+std::int64_t groupsEnd(const SoundEntry& entry) {
+  return std::int64_t{entry.groupOffset} +
+         std::int64_t{entry.groupCount} * std::int64_t{storedGroupSize};
+}
 
 // Whether the source starts as an effect file does: a whole XA sound group, and no RIFF/WAVE
 // header.

@@ -33,6 +33,9 @@ struct LevelTarget {
   SoundTable table;
 };
 
+// Where the entry's stored groups end in the level file.
+std::int64_t groupsEnd(const SoundEntry& entry);
+
 // Opens the level file and takes its lock.
 Outcome openLevelFile(LevelTarget& level);
 // Reads the sound table; the problem when the file is a WAV file or an effect file given in its

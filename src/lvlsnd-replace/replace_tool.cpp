@@ -213,12 +213,10 @@ bool holdsEntrySamples(const Replacement& replacement, const std::vector<StoredG
 // Whether putting one entry's sound in may change what the other entry holds: their groups
 // share bytes, unless they are the same groups and one has the even units, the other the odd.
 bool mayTouch(const SoundEntry& a, const SoundEntry& b) {
-  auto end = [](const SoundEntry& entry) {
-    return std::int64_t{entry.groupOffset} + std::int64_t{entry.groupCount} * storedGroupSize;
-  };
-  bool overlap = a.groupOffset < end(b) && b.groupOffset < end(a);
-  bool otherUnits = (a.groupOffset - b.groupOffset) % storedGroupSize == 0 &&
-                    (a.unitSelector == 0) != (b.unitSelector == 0);
+  bool overlap = a.groupOffset < groupsEnd(b) && b.groupOffset < groupsEnd(a);
+  auto apart = std::int64_t{a.groupOffset} - std::int64_t{b.groupOffset};
+  bool otherUnits =
+      apart % std::int64_t{storedGroupSize} == 0 && (a.unitSelector == 0) != (b.unitSelector == 0);
   return overlap && !otherUnits;
 }
 
@@ -257,7 +255,7 @@ std::string effectLine(const Run& run, const Replacement& replacement) {
          replacement.item.wavPath;
 }
 
-// The line that says what became of one sound, or "" for one still to be encoded.
+// The line that says what becomes of one sound.
 std::string verdictLine(const Run& run, const Replacement& replacement) {
   const auto& item = replacement.item;
   auto leftAsItIs = "; effect " + item.indexText + " left as it is\n";
@@ -376,24 +374,9 @@ bool replaceEffects(Run& run) {
     complain(run.console, *problem);
     return false;
   }
+  putSoundsIn(run, encodeSounds(run));
   for (const auto& replacement : run.replacements) {
-    if (!run.dryRun) {
-      std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
-    }
-  }
-  std::fflush(run.console.out);
-  auto units = encodeSounds(run);
-  std::vector<Verdict> planned;
-  for (const auto& replacement : run.replacements) {
-    planned.push_back(replacement.verdict);
-  }
-  putSoundsIn(run, units);
-  for (std::size_t k = 0; k < run.replacements.size(); ++k) {
-    const auto& replacement = run.replacements[k];
-    bool newVerdict = replacement.verdict != Verdict::replaced && replacement.verdict != planned[k];
-    if (run.dryRun || newVerdict) {
-      std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
-    }
+    std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
   }
   if (!run.dryRun && writesLevel(run) && (problem = writeLevel(run.level, run.changed))) {
     complain(run.console, *problem);

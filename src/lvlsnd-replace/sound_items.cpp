@@ -19,22 +19,31 @@ std::string typed(const SoundItem& item) {
   return item.nameLevel ? item.wavPath : item.indexText + " " + item.wavPath;
 }
 
-// The usage problem of two items that name one entry, or "".
+// The usage problem of two items that name one entry, or "": of all such pairs, the one whose
+// second item comes first.
 std::string entryNamedTwice(const std::vector<SoundItem>& items) {
+  std::vector<std::pair<std::size_t, std::size_t>> named; // entry index, item
   for (std::size_t k = 0; k < items.size(); ++k) {
     std::size_t index = 0;
-    if (!readDecimal(items[k].indexText, index)) {
-      continue; // too large for an entry: refused once the sound table is read
-    }
-    for (std::size_t before = 0; before < k; ++before) {
-      std::size_t other = 0;
-      if (readDecimal(items[before].indexText, other) && other == index) {
-        return "effect " + std::to_string(index) + " is given twice: " + typed(items[before]) +
-               ", then " + typed(items[k]);
-      }
+    // An index too large for an entry is refused once the sound table is read.
+    if (readDecimal(items[k].indexText, index)) {
+      named.emplace_back(index, k);
     }
   }
-  return "";
+  std::sort(named.begin(), named.end());
+  std::size_t found = 0; // where in `named` the pair's second item is; 0 for none
+  for (std::size_t k = 1; k < named.size(); ++k) {
+    if (named[k].first == named[k - 1].first &&
+        (found == 0 || named[k].second < named[found].second)) {
+      found = k;
+    }
+  }
+  if (found == 0) {
+    return "";
+  }
+  return "effect " + std::to_string(named[found].first) +
+         " is given twice: " + typed(items[named[found - 1].second]) + ", then " +
+         typed(items[named[found].second]);
 }
 
 } // namespace
