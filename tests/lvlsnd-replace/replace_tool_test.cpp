@@ -304,6 +304,14 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
       EXPECT_EQ(item.path().filename().string().find(".lvlsnd-"), std::string::npos);
     }
   }
+  if (runningWindowsBuild()) {
+    // cmd hands a wildcard over as typed: the program expands it.
+    auto expanded = runTool(scratch, "lvlsnd-replace", {"-n", path, "effect3_*.wav"});
+    EXPECT_EQ(expanded.out, "effect3_1.wav: Already in the level; effect 1 left as it is\n"
+                            "effect3_2.wav: Already in the level; effect 2 left as it is\n" +
+                                unchanged4 +
+                                "Would replace 0 effects of ../level3.dat; 3 unchanged\n");
+  }
   // Two entries of the very same units: the sound put in first changes what the second holds,
   // so the second's WAV file, unedited, puts its sound back, as a second run would.
   LevelLayout alias;
