@@ -19,26 +19,12 @@ import sys
 import tempfile
 import time
 
-SECTOR = 2048
-STORED_GROUP = 120
+from throughput import level_file
+
 SAMPLES_PER_GROUP = 112
 RATE = 37800
 GROUPS = 6075  # 18.0 s each
 ENTRIES = 4
-
-
-def level_file(path, entries):
-    """Writes a level file whose entries are (group count) back to back after the table."""
-    with open(path, "wb") as out:
-        out.write(struct.pack(">h4I", 4, 0, 0, 0, 0).ljust(SECTOR, b"\0"))
-        table = struct.pack(">iI", len(entries) + 1, 0)
-        groups_at = SECTOR + 8 * (len(entries) + 1)
-        for index, count in enumerate(entries, start=1):
-            record_at = SECTOR + 8 * index
-            table += struct.pack(">IhBB", groups_at - record_at, count, index % 2, 0)
-            groups_at += count * STORED_GROUP
-        out.write(table)
-        out.write(bytes(sum(entries) * STORED_GROUP))
 
 
 def write_wav(path, samples):
