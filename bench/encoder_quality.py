@@ -109,6 +109,9 @@ def encode(replace, folder, wav, groups):
     level_file(level, groups)
     times = []
     for _ in range(3):
+        # Removed first: a build that takes -f would refuse to replace it, an older one has no -f.
+        if os.path.exists(os.path.join(folder, "out.dat")):
+            os.remove(os.path.join(folder, "out.dat"))
         start = time.perf_counter()
         subprocess.run([replace, "-o", "out.dat", level, "1", wav], cwd=folder, check=True,
                        stdout=subprocess.DEVNULL)

@@ -46,7 +46,8 @@ def main():
         for name, padding, sparse in cases:
             wav_file(os.path.join(scratch, f"{name}.wav"), padding, sparse)
         for name, _, _ in cases:
-            times = [timed([tool, "-o", "out.dat", "level3.dat", "1", f"{name}.wav"], scratch)
+            times = [timed([tool, "-f", "-o", "out.dat", "level3.dat", "1", f"{name}.wav"],
+                           scratch)
                      for _ in range(runs)]
             print(f"{name:16} {statistics.median(times):.3f} s")
         times = [timed("cat '200 MB of zeros.wav' > /dev/null", scratch, shell=True)
