@@ -215,4 +215,55 @@ TEST(Encoder, QuietAndLoudSoundsOfAnyLengthComeBackWithinAFloorOfNoise) {
   }
 }
 
+// The units as bytes, hashed (64-bit FNV-1a): their parameters and nibbles in order.
+std::uint64_t hashOf(const std::vector<SoundUnit>& units) {
+  std::uint64_t hash = 14695981039346656037u;
+  auto take = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * 1099511628211u; };
+  for (const auto& unit : units) {
+    take(unit.parameter);
+    for (auto nibble : unit.nibbles) {
+      take(nibble);
+    }
+  }
+  return hash;
+}
+
+TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
+  // Speed work must not change what is chosen: these are the units release 1.3.0's encoder
+  // chose, hashed, for loud, quiet, clipped and rough sounds at several widths of the search.
+  std::vector<std::int16_t> clipped;
+  std::vector<std::int16_t> walk;
+  std::uint32_t seed = 3;
+  int value = 0;
+  for (int k = 0; k < 1500; ++k) {
+    clipped.push_back(
+        static_cast<std::int16_t>(std::clamp(60000.0 * std::sin(k / 9.0), -32768.0, 32767.0)));
+    seed = seed * 1664525u + 1013904223u;
+    value = std::clamp(value + static_cast<int>(seed >> 8) % 4001 - 2000, -32768, 32767);
+    walk.push_back(static_cast<std::int16_t>(value));
+  }
+  struct Case {
+    const char* signal;
+    std::vector<std::int16_t> samples;
+    EncoderSearch search;
+    std::uint64_t hash;
+  };
+  const Case cases[] = {
+      {"tone at 8000", tone(8000, 2013), {}, 16843892926069341737u},
+      {"tone at 6", tone(6, 2000), {}, 11600971307812160070u},
+      {"noise at 30000", noise(30000, 2020), {}, 18136140859560921439u},
+      {"clipped sine", clipped, {}, 14328851701936496384u},
+      {"random walk", walk, {}, 7445850329278441230u},
+      {"sweep", sweepSamples(), {}, 476473986534262678u},
+      {"random walk, narrow", walk, {1, 2, 2}, 4370326249551518103u},
+      {"clipped sine, one unit at a time", clipped, {4, 4, 1}, 1864310877086544398u},
+      {"noise at 30000, wide", noise(30000, 2020), {8, 32, 32}, 18136140859560921439u},
+      {"sweep, odd widths", sweepSamples(), {3, 7, 5}, 5290949347349891679u},
+      {"noise at 1000, 20000 samples", noise(1000, 20000), {}, 3251877297314290885u},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(hashOf(encodeUnits(c.samples, c.search)), c.hash) << c.signal;
+  }
+}
+
 } // namespace
