@@ -10,13 +10,17 @@ with `lvlsnd-replace -o`, once with the build under test and once with a build o
 encoder (each sample rounded on its own), and comes out again with lvlsnd and lvlsnd-wav.
 Printed for each half, per signal, in the mean and in the mean without the signal that gains
 most: the whole-file SNR, the 10 ms segmental SNR (frames of 378 samples, silent frames
-skipped, each frame's SNR clamped to -10..80 dB) and the encode time (the fastest of 3 runs).
-Last, the encode time of the longest effect a level file can hold, 32767 groups.
+skipped, each frame's SNR clamped to -10..80 dB), and the encode time of the whole process,
+wall and processor (user + system), each the least of 3 runs. Last, both times of the longest
+effect a level file can hold, 32767 groups, for each build, and for the previous build too
+when one is given.
 
 Usage: bench/encoder_quality.py [path/to/lvlsnd-replace] --greedy=path/to/greedy/lvlsnd-replace
+           [--previous=path/to/previous/lvlsnd-replace]
 The greedy build is release 1.1.0, the last with the rounding encoder, built apart (see the
-README).
+README); the previous build is the one the build under test is measured against.
 """
+import resource
 import math
 import os
 import shutil
@@ -102,24 +106,30 @@ def level_file(path, groups):
         out.write(header + table + bytes(120 * groups))
 
 
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def encode(replace, folder, wav, groups):
-    """Encode time (fastest of 3) and the samples decoded by the lvlsnd and lvlsnd-wav beside
-    the build under test."""
+    """Encode times, wall and processor (each the least of 3), and the samples decoded by the
+    lvlsnd and lvlsnd-wav beside the build under test."""
     level = os.path.join(folder, "level.dat")
     level_file(level, groups)
-    times = []
+    times, cpu_times = [], []
     for _ in range(3):
         # Removed first: a build that takes -f would refuse to replace it, an older one has no -f.
         if os.path.exists(os.path.join(folder, "out.dat")):
             os.remove(os.path.join(folder, "out.dat"))
-        start = time.perf_counter()
+        start, cpu_start = time.perf_counter(), children_cpu()
         subprocess.run([replace, "-o", "out.dat", level, "1", wav], cwd=folder, check=True,
                        stdout=subprocess.DEVNULL)
         times.append(time.perf_counter() - start)
+        cpu_times.append(children_cpu() - cpu_start)
     for command in (["lvlsnd", "out.dat"], ["lvlsnd-wav", "-f", "effect0_1.raw"]):
         subprocess.run([os.path.join(DECODERS, command[0])] + command[1:], cwd=folder,
                        check=True, stdout=subprocess.DEVNULL)
-    return min(times), samples_of(os.path.join(folder, "effect0_1.wav"))
+    return min(times), min(cpu_times), samples_of(os.path.join(folder, "effect0_1.wav"))
 
 
 def snr(original, decoded):
@@ -139,22 +149,23 @@ def segmental_snr(original, decoded):
 
 
 def mean_row(name, rows):
-    return [name] + [statistics.mean(r[k] for r in rows) for k in range(1, 7)]
+    return [name] + [statistics.mean(r[k] for r in rows) for k in range(1, 9)]
 
 
 def report(title, rows):
     """One half's table: each signal, the mean, and the mean without the signal of most gain."""
     print(f"\n{title}:")
     print(f"{'signal':10} {'SNR greedy':>10} {'new':>6} {'gain':>6}   {'segSNR greedy':>13} "
-          f"{'new':>6} {'gain':>6}   {'time greedy':>11} {'new':>7} {'ratio':>6}")
-    top = max(rows, key=lambda r: r[4] - r[1])
+          f"{'new':>6} {'gain':>6}   {'time greedy':>11} {'new':>7} {'ratio':>6}   "
+          f"{'cpu greedy':>10} {'new':>7} {'ratio':>6}")
+    top = max(rows, key=lambda r: r[5] - r[1])
     rest = [r for r in rows if r is not top]
     for row in rows + [mean_row("mean", rows), mean_row("w/o " + top[0], rest)]:
-        name, snr_g, seg_g, time_g, snr_n, seg_n, time_n = row
+        name, snr_g, seg_g, time_g, cpu_g, snr_n, seg_n, time_n, cpu_n = row
         print(f"{name:10} {snr_g:10.2f} {snr_n:6.2f} {snr_n - snr_g:+6.2f}   {seg_g:13.2f} "
               f"{seg_n:6.2f} {seg_n - seg_g:+6.2f}   {time_g:10.3f}s {time_n:6.3f}s "
-              f"{time_n / time_g:6.1f}")
-    worst = min(min(r[4] - r[1], r[5] - r[2]) for r in rows)
+              f"{time_n / time_g:6.1f}   {cpu_g:9.3f}s {cpu_n:6.3f}s {cpu_n / max(cpu_g, 1e-3):6.1f}")
+    worst = min(min(r[5] - r[1], r[6] - r[2]) for r in rows)
     print(f"worst signal against greedy: {worst:+.3f} dB")
 
 
@@ -162,6 +173,9 @@ def main():
     global DECODERS  # the build under test decodes for both
     arguments = [a for a in sys.argv[1:] if not a.startswith("--greedy=")]
     greedy = [a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--greedy=")]
+    previous = [os.path.abspath(a.split("=", 1)[1]) for a in sys.argv[1:]
+                if a.startswith("--previous=")]
+    arguments = [a for a in arguments if not a.startswith("--previous=")]
     if not greedy:
         sys.exit(__doc__)
     searching = os.path.abspath(arguments[0] if arguments else "build/lvlsnd-replace")
@@ -175,18 +189,20 @@ def main():
             groups = -(-len(original) // SAMPLES_PER_GROUP)
             row = [name]
             for replace in (greedy, searching):
-                seconds, decoded = encode(replace, scratch, wav, groups)
+                seconds, cpu, decoded = encode(replace, scratch, wav, groups)
                 decoded = decoded[:len(original)]
-                row += [snr(original, decoded), segmental_snr(original, decoded), seconds]
+                row += [snr(original, decoded), segmental_snr(original, decoded), seconds, cpu]
             rows.append(row)
         by_name = {row[0]: row for row in rows}
         for title, names in (("tuned on", TUNED), ("held out (never tuned on)", HELD_OUT)):
             report(title, [by_name[name] for name in names])
         longest = os.path.join(scratch, "longest.wav")
         sox(longest, "synth", str(32767 * SAMPLES_PER_GROUP / RATE), "whitenoise", "gain", "-6")
-        for label, replace in (("greedy", greedy), ("new", searching)):
-            seconds, _ = encode(replace, scratch, longest, 32767)
-            print(f"32767 groups of white noise, {label}: {seconds:.2f} s")
+        builds = [("greedy", greedy)] + [("previous", p) for p in previous] + [("new", searching)]
+        for label, replace in builds:
+            seconds, cpu, _ = encode(replace, scratch, longest, 32767)
+            print(f"32767 groups of white noise, {label}: {seconds:.2f} s wall, {cpu:.2f} s "
+                  f"processor")
     finally:
         shutil.rmtree(scratch)
 

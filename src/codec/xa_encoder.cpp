@@ -113,25 +113,30 @@ std::array<Coding, largestWidth> rankCodings(std::span<const std::int16_t, sampl
 // floor of the ideal value to one above its ceiling, within -8 to 7, decoded by the decoder's
 // own step so that its rounding and clamp are part of the search. A sample that the clamp
 // decodes to the same value as the one below it leads nowhere new and is left out, so that
-// copies of one path do not fill the beam.
+// copies of one path do not fill the beam. A path whose error reaches `bound` is not offered.
 void extend(const Path& path, std::uint8_t parent, int target, const UnitCoding& coding,
-            Beam& next) {
-  int difference = target - predicted(coding, path.state);
+            std::int64_t bound, Beam& next) {
+  // decodeSample's sum, its part that does not depend on the 4-bit sample taken once.
+  int prediction = coding.gainPrevious * path.state.previous +
+                   coding.gainBeforePrevious * path.state.beforePrevious + 32;
+  int scale = 64 << coding.shift;
+  int difference = target - (prediction >> 6);
   int floor = difference >> coding.shift;
   int ceiling = floor + ((difference & ((1 << coding.shift) - 1)) != 0 ? 1 : 0);
   // Far outside -8 to 7 the only candidate left is the nearest end.
   int highest = std::clamp(ceiling + 1, -8, 7);
   int lastDecoded = std::numeric_limits<int>::min();
   for (int sample = std::clamp(floor - 1, -8, 7); sample <= highest; ++sample) {
-    Path extended = path;
-    int decoded = decodeSample(sample, coding, extended.state);
+    int decoded = std::clamp((prediction + sample * scale) >> 6, -32768, 32767);
     if (decoded == lastDecoded) {
       continue;
     }
     lastDecoded = decoded;
     std::int64_t error = target - decoded;
-    extended.error += error * error;
-    offer(next, extended, {parent, static_cast<std::int8_t>(sample)});
+    Path extended{path.error + error * error, {decoded, path.state.previous}};
+    if (extended.error < bound) {
+      offer(next, extended, {parent, static_cast<std::int8_t>(sample)});
+    }
   }
 }
 
@@ -142,8 +147,11 @@ struct CodingSearch {
   std::array<std::array<Step, largestWidth>, samplesPerUnit> steps{};
 };
 
+// Searches the unit from the paths of `beam`. A path whose error reaches `bound` is of no use to
+// the caller and is dropped: errors only grow, so would every path it leads to, and the useful
+// ones rank before it, so they come out the same without it.
 void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
-                Beam beam, CodingSearch& search) {
+                const Beam& beam, std::int64_t bound, CodingSearch& search) {
   // Two beams in turn, each sample's extending the one before.
   std::array<Beam, 2> beams;
   beams[0] = beam;
@@ -153,7 +161,14 @@ void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples, const Uni
     auto& next = beams[(k + 1) % 2];
     next.count = 0;
     for (std::size_t p = 0; p < current.count; ++p) {
-      extend(current.paths[p], static_cast<std::uint8_t>(p), samples[k], coding, next);
+      // The paths come best first, and none extends into less error than its own: from the
+      // first one of no use, or shut out of a full beam, none after it enters.
+      const auto& path = current.paths[p];
+      if (path.error >= bound ||
+          (next.count == next.width && path.error >= next.paths[next.count - 1].error)) {
+        break;
+      }
+      extend(path, static_cast<std::uint8_t>(p), samples[k], coding, bound, next);
     }
     std::copy_n(next.steps.begin(), next.count, search.steps[k].begin());
   }
@@ -161,12 +176,13 @@ void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples, const Uni
 }
 
 void searchWith(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
-                const PredictorState& state, std::size_t width, CodingSearch& search) {
+                const PredictorState& state, std::size_t width, std::int64_t bound,
+                CodingSearch& search) {
   Beam beam;
   beam.width = width;
   beam.paths[0].state = state;
   beam.count = 1;
-  searchFrom(samples, coding, beam, search);
+  searchFrom(samples, coding, beam, bound, search);
 }
 
 // The samples of the search's path `p`, found by walking back through the steps. Returns the
@@ -201,6 +217,13 @@ bool sameState(const PredictorState& a, const PredictorState& b) {
   return a.previous == b.previous && a.beforePrevious == b.beforePrevious;
 }
 
+constexpr std::int64_t noBound = std::numeric_limits<std::int64_t>::max();
+
+// The error from which on `carry` keeps nothing: that of the worst kept, once they are full.
+std::int64_t keptBound(const Carried& carried) {
+  return carried.count == carried.width ? carried.kept[carried.count - 1].error : noBound;
+}
+
 // Keeps `hypothesis` if it is among the best so far. Of equal errors the first offered stays
 // first, so that the search decides the same way on every run.
 void carry(Carried& carried, const Hypothesis& hypothesis) {
@@ -227,12 +250,16 @@ void carry(Carried& carried, const Hypothesis& hypothesis) {
   carried.count = std::min(carried.count + 1, carried.width);
 }
 
-// Offers the encodings of a unit that a search of it alone finds from `from`: the greedy one
-// of the best coding, then the paths of each coding searched, with the widths of
-// `unitSearch`. Returns the one such a search would choose: the best, the greedy one on a tie.
+// The codings of a unit ranked by rankCodings.
+using Ranking = std::array<Coding, largestWidth>;
+
+// Offers the encodings of a unit that a search of it alone finds from `from`, whose codings
+// `ranked` ranks (for `unitSearch.codings`): the greedy one of the best coding, then the paths
+// of each coding searched, with the widths of `unitSearch`. Returns the one such a search would
+// choose: the best, the greedy one on a tie.
 Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples,
-                               const Hypothesis& from, std::uint32_t parent, Carried& next) {
-  auto ranked = rankCodings(samples, from.state, unitSearch.codings);
+                               const Ranking& ranked, const Hypothesis& from, std::uint32_t parent,
+                               Carried& next) {
   Hypothesis alone{from.error + ranked[0].error, ranked[0].state, ranked[0].unit, parent};
   carry(next, alone);
   CodingSearch searched;
@@ -240,7 +267,10 @@ Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> sam
     if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
       break;
     }
-    searchWith(samples, unitCodingOf(ranked[c].parameter), from.state, unitSearch.beam, searched);
+    // A path is of use while it may still be kept, or come out better than `alone`.
+    auto bound = std::max(keptBound(next), alone.error) - from.error;
+    searchWith(samples, unitCodingOf(ranked[c].parameter), from.state, unitSearch.beam, bound,
+               searched);
     for (std::size_t p = 0; p < searched.beam.count; ++p) {
       Hypothesis encoding{
           from.error + searched.beam.paths[p].error, searched.beam.paths[p].state, {}, parent};
@@ -259,8 +289,8 @@ Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> sam
 // best from the best of them, one beam of paths that starts from all of them at once, so that
 // a path from a worse start survives only by coming out better.
 void offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples,
-                           const Carried& carried, const EncoderSearch& search, Carried& next) {
-  auto ranked = rankCodings(samples, carried.kept[0].state, search.codings);
+                           const Ranking& ranked, const Carried& carried,
+                           const EncoderSearch& search, Carried& next) {
   Beam starts;
   starts.width = search.beam;
   for (std::size_t h = 0; h < carried.count; ++h) {
@@ -272,7 +302,7 @@ void offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples
     if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
       break;
     }
-    searchFrom(samples, unitCodingOf(ranked[c].parameter), starts, searched);
+    searchFrom(samples, unitCodingOf(ranked[c].parameter), starts, keptBound(next), searched);
     for (std::size_t p = 0; p < searched.beam.count; ++p) {
       const auto& path = searched.beam.paths[p];
       // The paths come best first: once one cannot be kept, none after it can.
@@ -336,7 +366,8 @@ SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples
 SoundUnit encodeUnit(std::span<const std::int16_t, samplesPerUnit> samples, PredictorState& state) {
   Carried next;
   next.width = 1;
-  auto best = offerEncodingsAlone(samples, {0, state, {}, 0}, 0, next);
+  auto ranked = rankCodings(samples, state, unitSearch.codings);
+  auto best = offerEncodingsAlone(samples, ranked, {0, state, {}, 0}, 0, next);
   state = best.state;
   return best.unit;
 }
@@ -362,10 +393,17 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
     auto unitSamples = std::span(padded).subspan(u * samplesPerUnit).first<samplesPerUnit>();
     Carried next;
     next.width = search.carried;
-    auto aloneNext = offerEncodingsAlone(unitSamples, carried.kept[alone],
+    auto aloneRanked = rankCodings(unitSamples, carried.kept[alone].state, unitSearch.codings);
+    auto aloneNext = offerEncodingsAlone(unitSamples, aloneRanked, carried.kept[alone],
                                          static_cast<std::uint32_t>(alone), next);
     if (search.carried > 1) {
-      offerEncodingsCarried(unitSamples, carried, search, next);
+      // The codings are ranked from the best carried, which is often the one searched alone.
+      bool sameRanking = alone == 0 && search.codings == unitSearch.codings;
+      offerEncodingsCarried(unitSamples,
+                            sameRanking
+                                ? aloneRanked
+                                : rankCodings(unitSamples, carried.kept[0].state, search.codings),
+                            carried, search, next);
     }
     alone = indexAsGood(next, aloneNext);
     if (alone == next.count) {
