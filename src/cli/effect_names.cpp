@@ -33,12 +33,6 @@ std::optional<std::int32_t> firstNumberIn(std::string_view text) {
   return number;
 }
 
-// Whether `text` is `expected`, a lower-case word, in any case.
-bool equalInAnyCase(std::string_view text, std::string_view expected) {
-  return std::equal(text.begin(), text.end(), expected.begin(), expected.end(),
-                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
-}
-
 // Reads all of `text`, decimal digits alone, into `number`.
 template <typename Number> bool readDigits(std::string_view text, Number& number) {
   return !text.empty() && std::all_of(text.begin(), text.end(), isDigit) &&
@@ -56,13 +50,19 @@ std::int32_t levelNumberFromPath(const char* path) {
   return firstNumberIn(path).value_or(0);
 }
 
+bool endsInAnyCase(std::string_view text, std::string_view ending) {
+  return text.size() >= ending.size() &&
+         std::equal(
+             ending.begin(), ending.end(), text.end() - std::ssize(ending),
+             [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? c + 32 : c) == lower; });
+}
+
 std::optional<EffectName> effectNameOf(const std::string& path, std::string_view extension) {
   auto fileName = lastNameOf(path);
   std::string_view name = fileName;
   constexpr std::string_view prefix = "effect";
   if (name.size() <= prefix.size() + extension.size() ||
-      !equalInAnyCase(name.substr(0, prefix.size()), prefix) ||
-      !equalInAnyCase(name.substr(name.size() - extension.size()), extension)) {
+      !endsInAnyCase(name.substr(0, prefix.size()), prefix) || !endsInAnyCase(name, extension)) {
     return std::nullopt;
   }
   auto numbers = name.substr(prefix.size(), name.size() - prefix.size() - extension.size());

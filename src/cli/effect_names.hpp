@@ -16,6 +16,10 @@ namespace lvlsnd {
 // value.
 std::int32_t levelNumberFromPath(const char* path);
 
+// Whether `text` ends in `ending`, a lower-case ASCII text, its letters in any case: ".RAW" and
+// ".raw" both end an effect file's name.
+bool endsInAnyCase(std::string_view text, std::string_view ending);
+
 // The level and the entry index that a file's own name gives when it is named as lvlsnd names
 // effect files, effect<level>_<index> and then `extension` (".raw", ".wav"), its letters in any
 // case; nothing for another name or for numbers of more than 32 bits.

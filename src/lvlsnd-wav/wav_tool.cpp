@@ -1,6 +1,7 @@
 #include "wav_tool.hpp"
 
 #include "command_line.hpp"
+#include "effect_names.hpp"
 #include "file_update.hpp"
 #include "files.hpp"
 #include "inputs.hpp"
@@ -20,10 +21,7 @@ namespace lvlsnd {
 
 std::string wavNameFor(const std::string& effectPath) {
   std::string_view extension = ".raw";
-  bool isRaw = effectPath.size() >= extension.size() &&
-               std::equal(extension.begin(), extension.end(),
-                          effectPath.end() - static_cast<std::ptrdiff_t>(extension.size()),
-                          [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b + 32 : b); });
+  bool isRaw = endsInAnyCase(effectPath, extension);
   return effectPath.substr(0, effectPath.size() - (isRaw ? extension.size() : 0)) + ".wav";
 }
 
