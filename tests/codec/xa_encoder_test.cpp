@@ -229,8 +229,9 @@ std::uint64_t hashOf(const std::vector<SoundUnit>& units) {
 }
 
 TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
-  // Speed work must not change what is chosen: these are the units release 1.3.0's encoder
-  // chose, hashed, for loud, quiet, clipped and rough sounds at several widths of the search.
+  // Speed work must not change what is chosen: these are the units the encoder chose before its
+  // search dropped the partial encodings that can no longer be kept, hashed, for loud, quiet,
+  // clipped and rough sounds at several widths of the search.
   std::vector<std::int16_t> clipped;
   std::vector<std::int16_t> walk;
   std::uint32_t seed = 3;
