@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
