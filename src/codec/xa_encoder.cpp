@@ -8,33 +8,6 @@ namespace lvlsnd {
 
 namespace {
 
-// The 4-bit sample that comes closest to what the prediction left over: the difference
-// divided by the step, rounded half away from zero, within -8 to 7.
-int nearestSample(int difference, int shift) {
-  int half = (1 << shift) >> 1;
-  int quotient = difference >= 0 ? (difference + half) >> shift : -((half - difference) >> shift);
-  return std::clamp(quotient, -8, 7);
-}
-
-// Encodes `samples` with one coding into `unit`, as long as its squared error stays below
-// `bound`. Returns the squared error (at least `bound` once it was given up).
-std::int64_t encodeWith(std::span<const std::int16_t, samplesPerUnit> samples,
-                        const UnitCoding& coding, std::int64_t bound, PredictorState& state,
-                        SoundUnit& unit) {
-  std::int64_t error = 0;
-  for (std::size_t k = 0; k < samplesPerUnit && error < bound; ++k) {
-    int sample = nearestSample(samples[k] - predicted(coding, state), coding.shift);
-    std::int64_t difference = samples[k] - decodeSample(sample, coding, state);
-    error += difference * difference;
-    unit.nibbles[k] = static_cast<std::uint8_t>(sample & 0x0F);
-  }
-  return error;
-}
-
-} // namespace
-
-namespace {
-
 // The search: the codings with the least greedy error are searched again, keeping at each
 // sample the partial paths with the least squared error so far; and the best few encodings of
 // each unit are carried into the next, since the encoding best for one unit need not leave
@@ -42,6 +15,11 @@ namespace {
 constexpr std::size_t largestWidth = 32;
 // The widths of a search of one unit alone: 4 paths of 4 codings.
 constexpr EncoderSearch unitSearch{4, 4, 1};
+
+// The parameter byte of lane `c` of `rankCodings`.
+constexpr std::uint8_t parameterOf(std::size_t c) {
+  return static_cast<std::uint8_t>(c / (largestRange + 1) << 4 | c % (largestRange + 1));
+}
 
 // A coding with its greedy result, the first pass's ranking.
 struct Coding {
@@ -51,10 +29,13 @@ struct Coding {
   PredictorState state;
 };
 
-// A partial path: the decoder state it reached and its squared error so far.
-struct Path {
-  std::int64_t error = 0;
-  PredictorState state;
+// A beam: the partial paths of least error at one sample, in order of error, as plain arrays
+// (their squared errors, from the search's start, and the decoder states they reached).
+struct Beam {
+  std::array<std::int64_t, largestWidth> errors{};
+  std::array<int, largestWidth> previous{};
+  std::array<int, largestWidth> beforePrevious{};
+  std::size_t count = 0;
 };
 
 // How a path of one sample more came about: the path it extends and the 4-bit sample it adds.
@@ -63,81 +44,216 @@ struct Step {
   std::int8_t sample = 0;
 };
 
-// The paths of least error at one sample, in order of error, and how each came about.
-struct Beam {
-  std::array<Path, largestWidth> paths{};
-  std::array<Step, largestWidth> steps{};
-  std::size_t count = 0;
-  std::size_t width = 0;
+// The candidates of one sample: each path of the beam extends into at most 4 (see `extend`),
+// the candidate `4 * path + i` being its `i`-th 4-bit sample from the lowest it tries. A
+// candidate's key holds its error in the high bits and that number in the low ones, so that
+// keys order candidates as the beam keeps them: by error, and of equal errors the first
+// found (path by path, 4-bit samples upwards) first.
+constexpr std::size_t candidatesPerPath = 4;
+constexpr unsigned candidateBits = 7;
+static_assert(largestWidth * candidatesPerPath <= std::size_t{1} << candidateBits);
+constexpr std::uint64_t noCandidate = std::numeric_limits<std::uint64_t>::max();
+// Errors are counted from the best start of a search, so they stay far below this (2^32 a
+// sample at the very most); a path that reached it is given up.
+constexpr std::int64_t largestError = std::int64_t{1} << (63 - candidateBits);
+
+using Keys = std::array<std::array<std::uint64_t, largestWidth>, candidatesPerPath>;
+
+// The candidates of one sample, the `i`-th of path `p` at `[i][p]`.
+struct Candidates {
+  Keys keys;
+  std::array<std::array<int, largestWidth>, candidatesPerPath> decoded;
+  std::array<int, largestWidth> lowestSample;
 };
 
-// Keeps `path` in the beam if it is among the best so far.
-void offer(Beam& beam, const Path& path, Step step) {
-  if (beam.count == beam.width && path.error >= beam.paths[beam.count - 1].error) {
-    return;
+// Every filter and range, encoded greedily side by side: lane `c` is filter `c / 13`, range
+// `c % 13`, the order of their parameter bytes; the lanes past the last are never chosen.
+constexpr std::size_t codingCount = filterCount * (largestRange + 1);
+constexpr std::size_t codingLanes = 56;
+
+struct CodingLanes {
+  std::array<int, codingLanes> gainPrevious{};
+  std::array<int, codingLanes> gainBeforePrevious{};
+  std::array<int, codingLanes> shift{};
+};
+
+CodingLanes codingLanesOf() {
+  CodingLanes lanes;
+  for (std::size_t c = 0; c < codingLanes; ++c) {
+    auto coding = c < codingCount ? unitCodingOf(parameterOf(c)) : UnitCoding{0, 0, 0};
+    lanes.gainPrevious[c] = coding.gainPrevious;
+    lanes.gainBeforePrevious[c] = coding.gainBeforePrevious;
+    lanes.shift[c] = coding.shift;
   }
-  auto at = std::min(beam.count, beam.width - 1);
-  for (; at > 0 && beam.paths[at - 1].error > path.error; --at) {
-    beam.paths[at] = beam.paths[at - 1];
-    beam.steps[at] = beam.steps[at - 1];
-  }
-  beam.paths[at] = path;
-  beam.steps[at] = step;
-  beam.count = std::min(beam.count + 1, beam.width);
+  return lanes;
 }
 
-// Ranks every filter and range by the greedy encoding's error, keeping the best `count` in
-// order.
-std::array<Coding, largestWidth> rankCodings(std::span<const std::int16_t, samplesPerUnit> samples,
-                                             const PredictorState& state, std::size_t count) {
-  std::array<Coding, largestWidth> best{};
-  for (int filter = 0; filter < filterCount; ++filter) {
-    for (int range = 0; range <= largestRange; ++range) {
-      Coding tried;
-      tried.parameter = static_cast<std::uint8_t>(filter << 4 | range);
-      tried.state = state;
-      tried.error = encodeWith(samples, unitCoding(filter, range), best[count - 1].error,
-                               tried.state, tried.unit);
-      tried.unit.parameter = tried.parameter;
-      if (tried.error < best[count - 1].error) {
-        best[count - 1] = tried;
-        std::stable_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(count),
-                         [](const Coding& a, const Coding& b) { return a.error < b.error; });
-      }
+// Ranks every filter and range by the error of its greedy encoding, each 4-bit sample the one
+// nearest to what the prediction left over (rounded half away from zero), keeping the best
+// `count` in order; of equal errors, the one of the lower parameter byte first.
+[[gnu::always_inline]] inline std::array<Coding, largestWidth>
+rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const PredictorState& state,
+            std::size_t count) {
+  static const auto lanes = codingLanesOf();
+  std::array<int, codingLanes> previous;
+  std::array<int, codingLanes> beforePrevious;
+  std::array<std::uint64_t, codingLanes> errors{};
+  std::array<std::array<std::uint8_t, codingLanes>, samplesPerUnit> nibbles;
+  previous.fill(state.previous);
+  beforePrevious.fill(state.beforePrevious);
+  for (std::size_t k = 0; k < samplesPerUnit; ++k) {
+    int target = samples[k];
+    for (std::size_t c = 0; c < codingLanes; ++c) {
+      int shift = lanes.shift[c];
+      // decodeSample's sum without the 4-bit sample, as in `extend`.
+      int prediction = lanes.gainPrevious[c] * previous[c] +
+                       lanes.gainBeforePrevious[c] * beforePrevious[c] + 32;
+      int difference = target - (prediction >> 6);
+      int half = (1 << shift) >> 1;
+      int quotient =
+          difference >= 0 ? (difference + half) >> shift : -((half - difference) >> shift);
+      int sample = std::min(std::max(quotient, -8), 7);
+      int decoded = std::min(std::max((prediction + sample * (64 << shift)) >> 6, -32768), 32767);
+      auto miss = static_cast<std::uint32_t>(target - decoded);
+      errors[c] += miss * miss;
+      beforePrevious[c] = previous[c];
+      previous[c] = decoded;
+      nibbles[k][c] = static_cast<std::uint8_t>(sample & 0x0F);
     }
+  }
+  // Keys as in the search: the error, then the lane.
+  std::array<std::uint64_t, codingLanes> keys;
+  for (std::size_t c = 0; c < codingLanes; ++c) {
+    keys[c] = c < codingCount ? errors[c] << 6 | c : noCandidate;
+  }
+  std::array<Coding, largestWidth> best{};
+  for (std::size_t r = 0; r < count; ++r) {
+    auto least = *std::min_element(keys.begin(), keys.end());
+    auto c = least & 63;
+    keys[c] = noCandidate;
+    best[r].parameter = parameterOf(c);
+    best[r].error = static_cast<std::int64_t>(errors[c]);
+    best[r].unit.parameter = best[r].parameter;
+    for (std::size_t k = 0; k < samplesPerUnit; ++k) {
+      best[r].unit.nibbles[k] = nibbles[k][c];
+    }
+    best[r].state = {previous[c], beforePrevious[c]};
   }
   return best;
 }
 
-// Offers the paths that `path` extends into at `target`: each 4-bit sample from one below the
-// floor of the ideal value to one above its ceiling, within -8 to 7, decoded by the decoder's
-// own step so that its rounding and clamp are part of the search. A sample that the clamp
-// decodes to the same value as the one below it leads nowhere new and is left out, so that
-// copies of one path do not fill the beam. A path whose error reaches `bound` is not offered.
-void extend(const Path& path, std::uint8_t parent, int target, const UnitCoding& coding,
-            std::int64_t bound, Beam& next) {
-  // decodeSample's sum, its part that does not depend on the 4-bit sample taken once.
-  int prediction = coding.gainPrevious * path.state.previous +
-                   coding.gainBeforePrevious * path.state.beforePrevious + 32;
-  int scale = 64 << coding.shift;
-  int difference = target - (prediction >> 6);
-  int floor = difference >> coding.shift;
-  int ceiling = floor + ((difference & ((1 << coding.shift) - 1)) != 0 ? 1 : 0);
-  // Far outside -8 to 7 the only candidate left is the nearest end.
-  int highest = std::clamp(ceiling + 1, -8, 7);
-  int lastDecoded = std::numeric_limits<int>::min();
-  for (int sample = std::clamp(floor - 1, -8, 7); sample <= highest; ++sample) {
-    int decoded = std::clamp((prediction + sample * scale) >> 6, -32768, 32767);
-    if (decoded == lastDecoded) {
-      continue;
+// The candidates that the first `count` paths of `beam` extend into at `target`: each 4-bit
+// sample from one below the floor of the ideal value to one above its ceiling, within -8 to 7,
+// decoded by the decoder's own step so that its rounding and clamp are part of the search. A
+// sample that the clamp decodes to the same value as the one below it leads nowhere new and is
+// left out, so that copies of one path do not fill the beam; so is one whose error reaches
+// `limit`. Plain passes over the paths, which the compiler turns into vector instructions.
+[[gnu::always_inline]] inline void extend(const Beam& beam, std::size_t count, int target,
+                                          const UnitCoding& coding, std::uint64_t limit,
+                                          Candidates& candidates) {
+  // Copies the compiler can keep in registers while it writes the candidates.
+  const int gainPrevious = coding.gainPrevious;
+  const int gainBeforePrevious = coding.gainBeforePrevious;
+  const int shift = coding.shift;
+  const int scale = 64 << shift;
+  const int remainderMask = (1 << shift) - 1;
+  for (std::size_t p = 0; p < count; ++p) {
+    // decodeSample's sum, its part that does not depend on the 4-bit sample taken once.
+    int prediction =
+        gainPrevious * beam.previous[p] + gainBeforePrevious * beam.beforePrevious[p] + 32;
+    int difference = target - (prediction >> 6);
+    int floor = difference >> shift;
+    int ceiling = floor + ((difference & remainderMask) != 0 ? 1 : 0);
+    // Far outside -8 to 7 the only candidate left is the nearest end.
+    int lowest = std::min(std::max(floor - 1, -8), 7);
+    int highest = std::min(std::max(ceiling + 1, -8), 7);
+    candidates.lowestSample[p] = lowest;
+    // The key of the `i`-th candidate, which decodes to `decoded`, all ones where it is left out.
+    auto keyOf = [&](std::size_t i, int decoded, int decodedBelow) {
+      std::int64_t miss = target - decoded;
+      auto error = static_cast<std::uint64_t>(beam.errors[p] + miss * miss);
+      std::uint64_t kept =
+          (lowest + static_cast<int>(i) <= highest) & (decoded != decodedBelow) & (error < limit);
+      return (error << candidateBits | (candidatesPerPath * p + i)) | (kept - 1);
+    };
+    auto decodedAt = [&](int sample) {
+      return std::min(std::max((prediction + sample * scale) >> 6, -32768), 32767);
+    };
+    int decoded0 = decodedAt(lowest);
+    int decoded1 = decodedAt(lowest + 1);
+    int decoded2 = decodedAt(lowest + 2);
+    int decoded3 = decodedAt(lowest + 3);
+    candidates.keys[0][p] = keyOf(0, decoded0, std::numeric_limits<int>::min());
+    candidates.keys[1][p] = keyOf(1, decoded1, decoded0);
+    candidates.keys[2][p] = keyOf(2, decoded2, decoded1);
+    candidates.keys[3][p] = keyOf(3, decoded3, decoded2);
+    candidates.decoded[0][p] = decoded0;
+    candidates.decoded[1][p] = decoded1;
+    candidates.decoded[2][p] = decoded2;
+    candidates.decoded[3][p] = decoded3;
+  }
+}
+
+// Puts the `width` least keys of the first `count` paths' candidates (all different) in order
+// into `least`; returns how many there are.
+[[gnu::always_inline]] inline std::size_t
+selectLeast(const Candidates& candidates, std::size_t count, std::size_t width,
+            std::span<std::uint64_t, largestWidth> least) {
+  // Each path's keys in order: `sorted[j][p]` is the `j`-th least of path `p`.
+  Keys sorted = candidates.keys;
+  auto order = [&](std::size_t a, std::size_t b) {
+    for (std::size_t p = 0; p < count; ++p) {
+      auto least = std::min(sorted[a][p], sorted[b][p]);
+      sorted[b][p] = std::max(sorted[a][p], sorted[b][p]);
+      sorted[a][p] = least;
     }
-    lastDecoded = decoded;
-    std::int64_t error = target - decoded;
-    Path extended{path.error + error * error, {decoded, path.state.previous}};
-    if (extended.error < bound) {
-      offer(next, extended, {parent, static_cast<std::int8_t>(sample)});
+  };
+  order(0, 1);
+  order(2, 3);
+  order(0, 2);
+  order(1, 3);
+  order(1, 2);
+  // A key above which none is among the least: the largest of `width` keys offered, the
+  // `j + 1` least of each of the first `width / (j + 1)` paths (rounded up), whichever `j`
+  // gives the lowest.
+  std::uint64_t threshold = noCandidate;
+  for (std::size_t j = 0; j < candidatesPerPath; ++j) {
+    auto paths = (width + j) / (j + 1);
+    if (paths <= count) {
+      std::uint64_t largest = 0;
+      for (std::size_t p = 0; p < paths; ++p) {
+        largest = std::max(largest, sorted[j][p]);
+      }
+      threshold = std::min(threshold, largest);
     }
   }
+  // The keys up to the threshold, none left out where there is none.
+  auto end = threshold == noCandidate ? noCandidate : threshold + 1;
+  std::array<std::uint64_t, largestWidth * candidatesPerPath> below;
+  std::size_t belowCount = 0;
+  for (const auto& keys : candidates.keys) {
+    for (std::size_t p = 0; p < count; ++p) {
+      below[belowCount] = keys[p];
+      belowCount += keys[p] < end ? 1 : 0;
+    }
+  }
+  // Each key's place in order: how many are less.
+  std::array<std::uint64_t, largestWidth * candidatesPerPath> rank;
+  std::fill_n(rank.begin(), belowCount, 0);
+  for (std::size_t j = 0; j < belowCount; ++j) {
+    auto key = below[j];
+    for (std::size_t i = 0; i < belowCount; ++i) {
+      rank[i] += key < below[i] ? 1 : 0;
+    }
+  }
+  // Those beyond `width` go to a place of their own, past the end.
+  std::array<std::uint64_t, largestWidth + 1> placed;
+  for (std::size_t i = 0; i < belowCount; ++i) {
+    placed[std::min<std::size_t>(rank[i], largestWidth)] = below[i];
+  }
+  auto kept = std::min(belowCount, width);
+  std::copy_n(placed.begin(), kept, least.begin());
+  return kept;
 }
 
 // One coding's 4-bit samples searched with a beam of partial paths: the paths it ended with,
@@ -147,42 +263,66 @@ struct CodingSearch {
   std::array<std::array<Step, largestWidth>, samplesPerUnit> steps{};
 };
 
-// Searches the unit from the paths of `beam`. A path whose error reaches `bound` is of no use to
-// the caller and is dropped: errors only grow, so would every path it leads to, and the useful
-// ones rank before it, so they come out the same without it.
-void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
-                const Beam& beam, std::int64_t bound, CodingSearch& search) {
+// Searches the unit from the paths of `starts`, keeping `width` paths at each sample. A path
+// whose error reaches `bound` is of no use to the caller and is dropped: errors only grow, so
+// would every path it leads to, and the useful ones rank before it, so they come out the same
+// without it.
+[[gnu::always_inline]] inline void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples,
+                                              const UnitCoding& coding, const Beam& starts,
+                                              std::size_t width, std::int64_t bound,
+                                              CodingSearch& search) {
+  // Errors from the best start on: the keys' high bits hold them.
+  auto base = starts.errors[0];
+  auto limit = static_cast<std::uint64_t>(bound <= base ? 0 : std::min(bound - base, largestError));
   // Two beams in turn, each sample's extending the one before.
   std::array<Beam, 2> beams;
-  beams[0] = beam;
-  beams[1].width = beam.width;
+  beams[0] = starts;
+  for (std::size_t p = 0; p < starts.count; ++p) {
+    beams[0].errors[p] -= base;
+  }
+  Candidates candidates;
   for (std::size_t k = 0; k < samplesPerUnit; ++k) {
-    const auto& current = beams[k % 2];
+    const auto& beam = beams[k % 2];
     auto& next = beams[(k + 1) % 2];
-    next.count = 0;
-    for (std::size_t p = 0; p < current.count; ++p) {
-      // The paths come best first, and none extends into less error than its own: from the
-      // first one of no use, or shut out of a full beam, none after it enters.
-      const auto& path = current.paths[p];
-      if (path.error >= bound ||
-          (next.count == next.width && path.error >= next.paths[next.count - 1].error)) {
-        break;
-      }
-      extend(path, static_cast<std::uint8_t>(p), samples[k], coding, bound, next);
+    // The paths come best first, and none extends into less error than its own.
+    std::size_t extended = 0;
+    while (extended < beam.count && static_cast<std::uint64_t>(beam.errors[extended]) < limit) {
+      ++extended;
     }
-    std::copy_n(next.steps.begin(), next.count, search.steps[k].begin());
+    extend(beam, extended, samples[k], coding, limit, candidates);
+    std::array<std::uint64_t, largestWidth> keys;
+    next.count = selectLeast(candidates, extended, width, keys);
+    for (std::size_t j = 0; j < next.count; ++j) {
+      auto c = keys[j] & ((1u << candidateBits) - 1);
+      auto p = c / candidatesPerPath;
+      auto i = c % candidatesPerPath;
+      next.errors[j] = static_cast<std::int64_t>(keys[j] >> candidateBits);
+      next.previous[j] = candidates.decoded[i][p];
+      next.beforePrevious[j] = beam.previous[p];
+      search.steps[k][j] = {
+          static_cast<std::uint8_t>(p),
+          static_cast<std::int8_t>(candidates.lowestSample[p] + static_cast<int>(i))};
+    }
   }
   search.beam = beams[samplesPerUnit % 2];
+  for (std::size_t p = 0; p < search.beam.count; ++p) {
+    search.beam.errors[p] += base;
+  }
 }
 
-void searchWith(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
-                const PredictorState& state, std::size_t width, std::int64_t bound,
-                CodingSearch& search) {
-  Beam beam;
-  beam.width = width;
-  beam.paths[0].state = state;
-  beam.count = 1;
-  searchFrom(samples, coding, beam, bound, search);
+PredictorState stateOf(const Beam& beam, std::size_t p) {
+  return {beam.previous[p], beam.beforePrevious[p]};
+}
+
+[[gnu::always_inline]] inline void searchWith(std::span<const std::int16_t, samplesPerUnit> samples,
+                                              const UnitCoding& coding, const PredictorState& state,
+                                              std::size_t width, std::int64_t bound,
+                                              CodingSearch& search) {
+  Beam start;
+  start.previous[0] = state.previous;
+  start.beforePrevious[0] = state.beforePrevious;
+  start.count = 1;
+  searchFrom(samples, coding, start, width, bound, search);
 }
 
 // The samples of the search's path `p`, found by walking back through the steps. Returns the
@@ -257,9 +397,9 @@ using Ranking = std::array<Coding, largestWidth>;
 // `ranked` ranks (for `unitSearch.codings`): the greedy one of the best coding, then the paths
 // of each coding searched, with the widths of `unitSearch`. Returns the one such a search would
 // choose: the best, the greedy one on a tie.
-Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples,
-                               const Ranking& ranked, const Hypothesis& from, std::uint32_t parent,
-                               Carried& next) {
+[[gnu::always_inline]] inline Hypothesis
+offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples, const Ranking& ranked,
+                    const Hypothesis& from, std::uint32_t parent, Carried& next) {
   Hypothesis alone{from.error + ranked[0].error, ranked[0].state, ranked[0].unit, parent};
   carry(next, alone);
   CodingSearch searched;
@@ -273,7 +413,7 @@ Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> sam
                searched);
     for (std::size_t p = 0; p < searched.beam.count; ++p) {
       Hypothesis encoding{
-          from.error + searched.beam.paths[p].error, searched.beam.paths[p].state, {}, parent};
+          from.error + searched.beam.errors[p], stateOf(searched.beam, p), {}, parent};
       encoding.unit.parameter = ranked[c].parameter;
       samplesOfPath(searched, p, encoding.unit);
       if (p == 0 && encoding.error < alone.error) {
@@ -288,13 +428,14 @@ Hypothesis offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> sam
 // Offers the encodings of a unit that carry on from any of `carried`: for each of the codings
 // best from the best of them, one beam of paths that starts from all of them at once, so that
 // a path from a worse start survives only by coming out better.
-void offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples,
-                           const Ranking& ranked, const Carried& carried,
-                           const EncoderSearch& search, Carried& next) {
+[[gnu::always_inline]] inline void
+offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples, const Ranking& ranked,
+                      const Carried& carried, const EncoderSearch& search, Carried& next) {
   Beam starts;
-  starts.width = search.beam;
   for (std::size_t h = 0; h < carried.count; ++h) {
-    starts.paths[h] = {carried.kept[h].error, carried.kept[h].state};
+    starts.errors[h] = carried.kept[h].error;
+    starts.previous[h] = carried.kept[h].state.previous;
+    starts.beforePrevious[h] = carried.kept[h].state.beforePrevious;
   }
   starts.count = carried.count;
   CodingSearch searched;
@@ -302,14 +443,14 @@ void offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples
     if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
       break;
     }
-    searchFrom(samples, unitCodingOf(ranked[c].parameter), starts, keptBound(next), searched);
+    searchFrom(samples, unitCodingOf(ranked[c].parameter), starts, search.beam, keptBound(next),
+               searched);
     for (std::size_t p = 0; p < searched.beam.count; ++p) {
-      const auto& path = searched.beam.paths[p];
       // The paths come best first: once one cannot be kept, none after it can.
-      if (next.count == next.width && path.error >= next.kept[next.count - 1].error) {
+      if (searched.beam.errors[p] >= keptBound(next)) {
         break;
       }
-      Hypothesis encoding{path.error, path.state, {}, 0};
+      Hypothesis encoding{searched.beam.errors[p], stateOf(searched.beam, p), {}, 0};
       encoding.unit.parameter = ranked[c].parameter;
       encoding.parent = static_cast<std::uint32_t>(samplesOfPath(searched, p, encoding.unit));
       carry(next, encoding);
@@ -354,6 +495,62 @@ std::size_t indexAsGood(const Carried& carried, const Hypothesis& hypothesis) {
   return k;
 }
 
+// Searches a unit from the encodings `carried` into `next`; returns where the encoding of a
+// search of the unit alone is in `next`, given where `alone` was in `carried`.
+[[gnu::always_inline]] inline std::size_t
+searchUnit(std::span<const std::int16_t, samplesPerUnit> samples, const EncoderSearch& search,
+           const Carried& carried, std::size_t alone, Carried& next) {
+  auto aloneRanked = rankCodings(samples, carried.kept[alone].state, unitSearch.codings);
+  auto aloneNext = offerEncodingsAlone(samples, aloneRanked, carried.kept[alone],
+                                       static_cast<std::uint32_t>(alone), next);
+  if (search.carried > 1) {
+    // The codings are ranked from the best carried, which is often the one searched alone.
+    bool sameRanking = alone == 0 && search.codings == unitSearch.codings;
+    offerEncodingsCarried(samples,
+                          sameRanking ? aloneRanked
+                                      : rankCodings(samples, carried.kept[0].state, search.codings),
+                          carried, search, next);
+  }
+  auto at = indexAsGood(next, aloneNext);
+  if (at == next.count) {
+    // Worse than every other kept: it takes the last place.
+    at = next.count - 1;
+    next.kept[at] = aloneNext;
+  }
+  return at;
+}
+
+// The search compiled twice: for x86-64's baseline, and for processors with AVX2, whose wider
+// vectors extend and rank the paths several at a time. Integer arithmetic alike, so both choose
+// the very same units.
+std::size_t searchUnitBaseline(std::span<const std::int16_t, samplesPerUnit> samples,
+                               const EncoderSearch& search, const Carried& carried,
+                               std::size_t alone, Carried& next) {
+  return searchUnit(samples, search, carried, alone, next);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] std::size_t
+searchUnitAvx2(std::span<const std::int16_t, samplesPerUnit> samples, const EncoderSearch& search,
+               const Carried& carried, std::size_t alone, Carried& next) {
+  return searchUnit(samples, search, carried, alone, next);
+}
+
+bool processorHasAvx2() {
+  return __builtin_cpu_supports("avx2");
+}
+#else
+std::size_t searchUnitAvx2(std::span<const std::int16_t, samplesPerUnit> samples,
+                           const EncoderSearch& search, const Carried& carried, std::size_t alone,
+                           Carried& next) {
+  return searchUnit(samples, search, carried, alone, next);
+}
+
+bool processorHasAvx2() {
+  return false;
+}
+#endif
+
 } // namespace
 
 SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples,
@@ -377,7 +574,8 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
                                    std::atomic<std::size_t>* unitsDone) {
   EncoderSearch search{std::clamp<std::size_t>(widths.codings, 1, largestWidth),
                        std::clamp<std::size_t>(widths.beam, 1, largestWidth),
-                       std::clamp<std::size_t>(widths.carried, 1, largestWidth)};
+                       std::clamp<std::size_t>(widths.carried, 1, largestWidth),
+                       widths.instructions};
   auto unitCount = (samples.size() + samplesPerUnit - 1) / samplesPerUnit;
   std::vector<std::int16_t> padded(samples.begin(), samples.end());
   padded.resize(unitCount * samplesPerUnit);
@@ -389,28 +587,13 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
   // The encodings that searches of each unit alone would make stay among those carried, so
   // that carrying is never worse than deciding each unit alone; `alone` is where they are.
   std::size_t alone = 0;
+  bool wide = search.instructions == SearchInstructions::widest && processorHasAvx2();
   for (std::size_t u = 0; u < unitCount; ++u) {
     auto unitSamples = std::span(padded).subspan(u * samplesPerUnit).first<samplesPerUnit>();
     Carried next;
     next.width = search.carried;
-    auto aloneRanked = rankCodings(unitSamples, carried.kept[alone].state, unitSearch.codings);
-    auto aloneNext = offerEncodingsAlone(unitSamples, aloneRanked, carried.kept[alone],
-                                         static_cast<std::uint32_t>(alone), next);
-    if (search.carried > 1) {
-      // The codings are ranked from the best carried, which is often the one searched alone.
-      bool sameRanking = alone == 0 && search.codings == unitSearch.codings;
-      offerEncodingsCarried(unitSamples,
-                            sameRanking
-                                ? aloneRanked
-                                : rankCodings(unitSamples, carried.kept[0].state, search.codings),
-                            carried, search, next);
-    }
-    alone = indexAsGood(next, aloneNext);
-    if (alone == next.count) {
-      // Worse than every other kept: it takes the last place.
-      alone = next.count - 1;
-      next.kept[alone] = aloneNext;
-    }
+    alone = wide ? searchUnitAvx2(unitSamples, search, carried, alone, next)
+                 : searchUnitBaseline(unitSamples, search, carried, alone, next);
     for (std::size_t k = 0; k < next.count; ++k) {
       traces[u * search.carried + k] = traceOf(next.kept[k]);
     }

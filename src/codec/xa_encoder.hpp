@@ -25,10 +25,15 @@ SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples
 // searched (ranked from the best encoding so far), the partial paths kept at each sample by
 // one search of a coding from all the encodings carried, and the encodings of each unit
 // carried into the next.
+// The instructions the search runs on: the widest this processor has (AVX2 on x86-64), or
+// x86-64's baseline alone. Both choose the very same units; the second is there to show it.
+enum class SearchInstructions { widest, baseline };
+
 struct EncoderSearch {
   std::size_t codings = 4;
   std::size_t beam = 20;
   std::size_t carried = 10;
+  SearchInstructions instructions = SearchInstructions::widest;
 };
 
 // Encodes `samples`, padded with silence to whole units, as consecutive units from a decoder

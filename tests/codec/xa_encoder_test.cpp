@@ -230,8 +230,9 @@ std::uint64_t hashOf(const std::vector<SoundUnit>& units) {
 
 TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
   // Speed work must not change what is chosen: these are the units the encoder chose before its
-  // search dropped the partial encodings that can no longer be kept, hashed, for loud, quiet,
-  // clipped and rough sounds at several widths of the search.
+  // search dropped the partial encodings that can no longer be kept and before it kept its paths
+  // as keys in plain arrays, hashed, for loud, quiet, clipped and rough sounds at several widths
+  // of the search.
   std::vector<std::int16_t> clipped;
   std::vector<std::int16_t> walk;
   std::uint32_t seed = 3;
@@ -261,9 +262,16 @@ TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
       {"noise at 30000, wide", noise(30000, 2020), {8, 32, 32}, 18136140859560921439u},
       {"sweep, odd widths", sweepSamples(), {3, 7, 5}, 5290949347349891679u},
       {"noise at 1000, 20000 samples", noise(1000, 20000), {}, 3251877297314290885u},
+      {"random walk, more carried than paths", walk, {2, 3, 12}, 7563472005037931838u},
+      {"noise at 2000, widest", noise(2000, 3000), {32, 32, 32}, 271807198219761959u},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(hashOf(encodeUnits(c.samples, c.search)), c.hash) << c.signal;
+  // The same whatever instructions the processor lends the search.
+  for (auto instructions : {SearchInstructions::widest, SearchInstructions::baseline}) {
+    for (auto c : cases) {
+      c.search.instructions = instructions;
+      EXPECT_EQ(hashOf(encodeUnits(c.samples, c.search)), c.hash)
+          << c.signal << (instructions == SearchInstructions::baseline ? ", baseline" : "");
+    }
   }
 }
 
