@@ -52,16 +52,16 @@ struct Step {
 constexpr std::size_t candidatesPerPath = 4;
 constexpr unsigned candidateBits = 7;
 static_assert(largestWidth * candidatesPerPath <= std::size_t{1} << candidateBits);
-constexpr std::uint64_t noCandidate = std::numeric_limits<std::uint64_t>::max();
+using Key = std::int64_t;
+constexpr Key noCandidate = std::numeric_limits<Key>::max();
 // Errors are counted from the best start of a search, so they stay far below this (2^32 a
 // sample at the very most); a path that reached it is given up.
 constexpr std::int64_t largestError = std::int64_t{1} << (63 - candidateBits);
 
-using Keys = std::array<std::array<std::uint64_t, largestWidth>, candidatesPerPath>;
-
-// The candidates of one sample, the `i`-th of path `p` at `[i][p]`.
+// The candidates of one sample: the keys of path `p` in order at `[0][p]` to `[3][p]`, and what
+// candidate `i` of path `p` decodes to at `[i][p]`.
 struct Candidates {
-  Keys keys;
+  std::array<std::array<Key, largestWidth>, candidatesPerPath> keys;
   std::array<std::array<int, largestWidth>, candidatesPerPath> decoded;
   std::array<int, largestWidth> lowestSample;
 };
@@ -122,14 +122,14 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
     }
   }
   // Keys as in the search: the error, then the lane.
-  std::array<std::uint64_t, codingLanes> keys;
+  std::array<Key, codingLanes> keys;
   for (std::size_t c = 0; c < codingLanes; ++c) {
-    keys[c] = c < codingCount ? errors[c] << 6 | c : noCandidate;
+    keys[c] = c < codingCount ? static_cast<Key>(errors[c] << 6 | c) : noCandidate;
   }
   std::array<Coding, largestWidth> best{};
   for (std::size_t r = 0; r < count; ++r) {
     auto least = *std::min_element(keys.begin(), keys.end());
-    auto c = least & 63;
+    auto c = static_cast<std::size_t>(least & 63);
     keys[c] = noCandidate;
     best[r].parameter = parameterOf(c);
     best[r].error = static_cast<std::int64_t>(errors[c]);
@@ -149,7 +149,7 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
 // left out, so that copies of one path do not fill the beam; so is one whose error reaches
 // `limit`. Plain passes over the paths, which the compiler turns into vector instructions.
 [[gnu::always_inline]] inline void extend(const Beam& beam, std::size_t count, int target,
-                                          const UnitCoding& coding, std::uint64_t limit,
+                                          const UnitCoding& coding, std::int64_t limit,
                                           Candidates& candidates) {
   // Copies the compiler can keep in registers while it writes the candidates.
   const int gainPrevious = coding.gainPrevious;
@@ -168,13 +168,16 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
     int lowest = std::min(std::max(floor - 1, -8), 7);
     int highest = std::min(std::max(ceiling + 1, -8), 7);
     candidates.lowestSample[p] = lowest;
-    // The key of the `i`-th candidate, which decodes to `decoded`, all ones where it is left out.
+    // The key of the `i`-th candidate, which decodes to `decoded`; `noCandidate` where it is
+    // left out.
     auto keyOf = [&](std::size_t i, int decoded, int decodedBelow) {
-      std::int64_t miss = target - decoded;
-      auto error = static_cast<std::uint64_t>(beam.errors[p] + miss * miss);
-      std::uint64_t kept =
+      // The square of a miss below 2^16 is below 2^32: an unsigned 32-bit product, exact.
+      auto miss = static_cast<std::uint32_t>(target - decoded);
+      auto error = beam.errors[p] + static_cast<std::int64_t>(miss * miss);
+      bool kept =
           (lowest + static_cast<int>(i) <= highest) & (decoded != decodedBelow) & (error < limit);
-      return (error << candidateBits | (candidatesPerPath * p + i)) | (kept - 1);
+      return kept ? error << candidateBits | static_cast<Key>(candidatesPerPath * p + i)
+                  : noCandidate;
     };
     auto decodedAt = [&](int sample) {
       return std::min(std::max((prediction + sample * scale) >> 6, -32768), 32767);
@@ -183,73 +186,79 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
     int decoded1 = decodedAt(lowest + 1);
     int decoded2 = decodedAt(lowest + 2);
     int decoded3 = decodedAt(lowest + 3);
-    candidates.keys[0][p] = keyOf(0, decoded0, std::numeric_limits<int>::min());
-    candidates.keys[1][p] = keyOf(1, decoded1, decoded0);
-    candidates.keys[2][p] = keyOf(2, decoded2, decoded1);
-    candidates.keys[3][p] = keyOf(3, decoded3, decoded2);
     candidates.decoded[0][p] = decoded0;
     candidates.decoded[1][p] = decoded1;
     candidates.decoded[2][p] = decoded2;
     candidates.decoded[3][p] = decoded3;
+    // The path's keys put in order by a network of five exchanges.
+    std::array<Key, candidatesPerPath> keys{
+        keyOf(0, decoded0, std::numeric_limits<int>::min()), keyOf(1, decoded1, decoded0),
+        keyOf(2, decoded2, decoded1), keyOf(3, decoded3, decoded2)};
+    auto order = [&keys](std::size_t a, std::size_t b) {
+      auto least = std::min(keys[a], keys[b]);
+      keys[b] = std::max(keys[a], keys[b]);
+      keys[a] = least;
+    };
+    order(0, 1);
+    order(2, 3);
+    order(0, 2);
+    order(1, 3);
+    order(1, 2);
+    for (std::size_t j = 0; j < candidatesPerPath; ++j) {
+      candidates.keys[j][p] = keys[j];
+    }
   }
 }
 
 // Puts the `width` least keys of the first `count` paths' candidates (all different) in order
 // into `least`; returns how many there are.
-[[gnu::always_inline]] inline std::size_t
-selectLeast(const Candidates& candidates, std::size_t count, std::size_t width,
-            std::span<std::uint64_t, largestWidth> least) {
-  // Each path's keys in order: `sorted[j][p]` is the `j`-th least of path `p`.
-  Keys sorted = candidates.keys;
-  auto order = [&](std::size_t a, std::size_t b) {
-    for (std::size_t p = 0; p < count; ++p) {
-      auto least = std::min(sorted[a][p], sorted[b][p]);
-      sorted[b][p] = std::max(sorted[a][p], sorted[b][p]);
-      sorted[a][p] = least;
-    }
-  };
-  order(0, 1);
-  order(2, 3);
-  order(0, 2);
-  order(1, 3);
-  order(1, 2);
+[[gnu::always_inline]] inline std::size_t selectLeast(const Candidates& candidates,
+                                                      std::size_t count, std::size_t width,
+                                                      std::span<Key, largestWidth> least) {
   // A key above which none is among the least: the largest of `width` keys offered, the
   // `j + 1` least of each of the first `width / (j + 1)` paths (rounded up), whichever `j`
   // gives the lowest.
-  std::uint64_t threshold = noCandidate;
+  Key threshold = noCandidate;
   for (std::size_t j = 0; j < candidatesPerPath; ++j) {
     auto paths = (width + j) / (j + 1);
     if (paths <= count) {
-      std::uint64_t largest = 0;
+      Key largest = 0;
       for (std::size_t p = 0; p < paths; ++p) {
-        largest = std::max(largest, sorted[j][p]);
+        largest = std::max(largest, candidates.keys[j][p]);
       }
       threshold = std::min(threshold, largest);
     }
   }
-  // The keys up to the threshold, none left out where there is none.
+  // The keys up to the threshold, none left out where there is none. A path's come first in
+  // its order: all four are copied, and the next path's copied over those beyond.
   auto end = threshold == noCandidate ? noCandidate : threshold + 1;
-  std::array<std::uint64_t, largestWidth * candidatesPerPath> below;
+  std::array<Key, (largestWidth + 1) * candidatesPerPath> below;
   std::size_t belowCount = 0;
-  for (const auto& keys : candidates.keys) {
-    for (std::size_t p = 0; p < count; ++p) {
-      below[belowCount] = keys[p];
-      belowCount += keys[p] < end ? 1 : 0;
+  for (std::size_t p = 0; p < count; ++p) {
+    std::size_t taken = 0;
+    for (std::size_t j = 0; j < candidatesPerPath; ++j) {
+      below[belowCount + j] = candidates.keys[j][p];
+      taken += candidates.keys[j][p] < end ? 1u : 0u;
     }
+    belowCount += taken;
   }
-  // Each key's place in order: how many are less.
-  std::array<std::uint64_t, largestWidth * candidatesPerPath> rank;
-  std::fill_n(rank.begin(), belowCount, 0);
+  // Each key's place in order: how many are less. Counted for whole vectors of 4 keys, the
+  // last filled up with keys of none, whose places are of no use.
+  auto rounded = (belowCount + 3) / 4 * 4;
+  std::fill(below.begin() + static_cast<std::ptrdiff_t>(belowCount),
+            below.begin() + static_cast<std::ptrdiff_t>(rounded), noCandidate);
+  std::array<Key, (largestWidth + 1) * candidatesPerPath> rank;
+  std::fill_n(rank.begin(), rounded, 0);
   for (std::size_t j = 0; j < belowCount; ++j) {
     auto key = below[j];
-    for (std::size_t i = 0; i < belowCount; ++i) {
+    for (std::size_t i = 0; i < rounded; ++i) {
       rank[i] += key < below[i] ? 1 : 0;
     }
   }
   // Those beyond `width` go to a place of their own, past the end.
-  std::array<std::uint64_t, largestWidth + 1> placed;
+  std::array<Key, largestWidth + 1> placed;
   for (std::size_t i = 0; i < belowCount; ++i) {
-    placed[std::min<std::size_t>(rank[i], largestWidth)] = below[i];
+    placed[static_cast<std::size_t>(std::min<Key>(rank[i], largestWidth))] = below[i];
   }
   auto kept = std::min(belowCount, width);
   std::copy_n(placed.begin(), kept, least.begin());
@@ -273,7 +282,7 @@ struct CodingSearch {
                                               CodingSearch& search) {
   // Errors from the best start on: the keys' high bits hold them.
   auto base = starts.errors[0];
-  auto limit = static_cast<std::uint64_t>(bound <= base ? 0 : std::min(bound - base, largestError));
+  auto limit = bound <= base ? 0 : std::min(bound - base, largestError);
   // Two beams in turn, each sample's extending the one before.
   std::array<Beam, 2> beams;
   beams[0] = starts;
@@ -286,17 +295,17 @@ struct CodingSearch {
     auto& next = beams[(k + 1) % 2];
     // The paths come best first, and none extends into less error than its own.
     std::size_t extended = 0;
-    while (extended < beam.count && static_cast<std::uint64_t>(beam.errors[extended]) < limit) {
+    while (extended < beam.count && beam.errors[extended] < limit) {
       ++extended;
     }
     extend(beam, extended, samples[k], coding, limit, candidates);
-    std::array<std::uint64_t, largestWidth> keys;
+    std::array<Key, largestWidth> keys;
     next.count = selectLeast(candidates, extended, width, keys);
     for (std::size_t j = 0; j < next.count; ++j) {
-      auto c = keys[j] & ((1u << candidateBits) - 1);
+      auto c = static_cast<std::size_t>(keys[j] & ((1 << candidateBits) - 1));
       auto p = c / candidatesPerPath;
       auto i = c % candidatesPerPath;
-      next.errors[j] = static_cast<std::int64_t>(keys[j] >> candidateBits);
+      next.errors[j] = keys[j] >> candidateBits;
       next.previous[j] = candidates.decoded[i][p];
       next.beforePrevious[j] = beam.previous[p];
       search.steps[k][j] = {
@@ -314,15 +323,15 @@ PredictorState stateOf(const Beam& beam, std::size_t p) {
   return {beam.previous[p], beam.beforePrevious[p]};
 }
 
-[[gnu::always_inline]] inline void searchWith(std::span<const std::int16_t, samplesPerUnit> samples,
-                                              const UnitCoding& coding, const PredictorState& state,
-                                              std::size_t width, std::int64_t bound,
-                                              CodingSearch& search) {
+// Searches the unit from `state` alone, with the widths of `unitSearch`.
+[[gnu::always_inline]] inline void
+searchAlone(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
+            const PredictorState& state, std::int64_t bound, CodingSearch& search) {
   Beam start;
   start.previous[0] = state.previous;
   start.beforePrevious[0] = state.beforePrevious;
   start.count = 1;
-  searchFrom(samples, coding, start, width, bound, search);
+  searchFrom(samples, coding, start, unitSearch.beam, bound, search);
 }
 
 // The samples of the search's path `p`, found by walking back through the steps. Returns the
@@ -409,8 +418,7 @@ offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples, const
     }
     // A path is of use while it may still be kept, or come out better than `alone`.
     auto bound = std::max(keptBound(next), alone.error) - from.error;
-    searchWith(samples, unitCodingOf(ranked[c].parameter), from.state, unitSearch.beam, bound,
-               searched);
+    searchAlone(samples, unitCodingOf(ranked[c].parameter), from.state, bound, searched);
     for (std::size_t p = 0; p < searched.beam.count; ++p) {
       Hypothesis encoding{
           from.error + searched.beam.errors[p], stateOf(searched.beam, p), {}, parent};
