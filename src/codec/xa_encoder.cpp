@@ -29,20 +29,19 @@ struct Coding {
   PredictorState state;
 };
 
-// A beam: the partial paths of least error at one sample, in order of error, as plain arrays
-// (their squared errors, from the search's start, and the decoder states they reached).
+// A beam: the partial paths of least error at one sample, in order of error, as plain arrays:
+// their squared errors, from the search's start, the decoder states they reached, and their
+// 4-bit samples so far, sample `k` in bits `4 * (k % 16)` of word `k / 16`, with the number of
+// the start they came from in bits 48 and up of the second word.
 struct Beam {
   std::array<std::int64_t, largestWidth> errors{};
   std::array<int, largestWidth> previous{};
   std::array<int, largestWidth> beforePrevious{};
+  std::array<std::array<std::uint64_t, 2>, largestWidth> nibbles{};
   std::size_t count = 0;
 };
 
-// How a path of one sample more came about: the path it extends and the 4-bit sample it adds.
-struct Step {
-  std::uint8_t parent = 0;
-  std::int8_t sample = 0;
-};
+constexpr unsigned startBit = 48;
 
 // The candidates of one sample: each path of the beam extends into at most 4 (see `extend`),
 // the candidate `4 * path + i` being its `i`-th 4-bit sample from the lowest it tries. A
@@ -265,13 +264,6 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
   return kept;
 }
 
-// One coding's 4-bit samples searched with a beam of partial paths: the paths it ended with,
-// best first, and the steps that lead to each.
-struct CodingSearch {
-  Beam beam;
-  std::array<std::array<Step, largestWidth>, samplesPerUnit> steps{};
-};
-
 // Searches the unit from the paths of `starts`, keeping `width` paths at each sample. A path
 // whose error reaches `bound` is of no use to the caller and is dropped: errors only grow, so
 // would every path it leads to, and the useful ones rank before it, so they come out the same
@@ -279,7 +271,7 @@ struct CodingSearch {
 [[gnu::always_inline]] inline void searchFrom(std::span<const std::int16_t, samplesPerUnit> samples,
                                               const UnitCoding& coding, const Beam& starts,
                                               std::size_t width, std::int64_t bound,
-                                              CodingSearch& search) {
+                                              Beam& searched) {
   // Errors from the best start on: the keys' high bits hold them.
   auto base = starts.errors[0];
   auto limit = bound <= base ? 0 : std::min(bound - base, largestError);
@@ -288,6 +280,7 @@ struct CodingSearch {
   beams[0] = starts;
   for (std::size_t p = 0; p < starts.count; ++p) {
     beams[0].errors[p] -= base;
+    beams[0].nibbles[p] = {0, std::uint64_t{p} << startBit};
   }
   Candidates candidates;
   for (std::size_t k = 0; k < samplesPerUnit; ++k) {
@@ -308,14 +301,14 @@ struct CodingSearch {
       next.errors[j] = keys[j] >> candidateBits;
       next.previous[j] = candidates.decoded[i][p];
       next.beforePrevious[j] = beam.previous[p];
-      search.steps[k][j] = {
-          static_cast<std::uint8_t>(p),
-          static_cast<std::int8_t>(candidates.lowestSample[p] + static_cast<int>(i))};
+      auto sample = candidates.lowestSample[p] + static_cast<int>(i);
+      next.nibbles[j] = beam.nibbles[p];
+      next.nibbles[j][k / 16] |= static_cast<std::uint64_t>(sample & 0x0F) << 4 * (k % 16);
     }
   }
-  search.beam = beams[samplesPerUnit % 2];
-  for (std::size_t p = 0; p < search.beam.count; ++p) {
-    search.beam.errors[p] += base;
+  searched = beams[samplesPerUnit % 2];
+  for (std::size_t p = 0; p < searched.count; ++p) {
+    searched.errors[p] += base;
   }
 }
 
@@ -326,22 +319,21 @@ PredictorState stateOf(const Beam& beam, std::size_t p) {
 // Searches the unit from `state` alone, with the widths of `unitSearch`.
 [[gnu::always_inline]] inline void
 searchAlone(std::span<const std::int16_t, samplesPerUnit> samples, const UnitCoding& coding,
-            const PredictorState& state, std::int64_t bound, CodingSearch& search) {
+            const PredictorState& state, std::int64_t bound, Beam& searched) {
   Beam start;
   start.previous[0] = state.previous;
   start.beforePrevious[0] = state.beforePrevious;
   start.count = 1;
-  searchFrom(samples, coding, start, unitSearch.beam, bound, search);
+  searchFrom(samples, coding, start, unitSearch.beam, bound, searched);
 }
 
-// The samples of the search's path `p`, found by walking back through the steps. Returns the
-// path it started from.
-std::size_t samplesOfPath(const CodingSearch& search, std::size_t p, SoundUnit& unit) {
-  for (std::size_t k = samplesPerUnit; k-- > 0;) {
-    unit.nibbles[k] = static_cast<std::uint8_t>(search.steps[k][p].sample & 0x0F);
-    p = search.steps[k][p].parent;
+// The 4-bit samples of path `p` of a searched beam. Returns the start it came from.
+std::size_t samplesOfPath(const Beam& searched, std::size_t p, SoundUnit& unit) {
+  const auto& nibbles = searched.nibbles[p];
+  for (std::size_t k = 0; k < samplesPerUnit; ++k) {
+    unit.nibbles[k] = static_cast<std::uint8_t>(nibbles[k / 16] >> 4 * (k % 16) & 0x0F);
   }
-  return p;
+  return static_cast<std::size_t>(nibbles[1] >> startBit);
 }
 
 // One encoding of the effect up to the end of a unit: its squared error from the effect's
@@ -411,7 +403,7 @@ offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples, const
                     const Hypothesis& from, std::uint32_t parent, Carried& next) {
   Hypothesis alone{from.error + ranked[0].error, ranked[0].state, ranked[0].unit, parent};
   carry(next, alone);
-  CodingSearch searched;
+  Beam searched;
   for (std::size_t c = 0; c < unitSearch.codings; ++c) {
     if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
       break;
@@ -419,9 +411,8 @@ offerEncodingsAlone(std::span<const std::int16_t, samplesPerUnit> samples, const
     // A path is of use while it may still be kept, or come out better than `alone`.
     auto bound = std::max(keptBound(next), alone.error) - from.error;
     searchAlone(samples, unitCodingOf(ranked[c].parameter), from.state, bound, searched);
-    for (std::size_t p = 0; p < searched.beam.count; ++p) {
-      Hypothesis encoding{
-          from.error + searched.beam.errors[p], stateOf(searched.beam, p), {}, parent};
+    for (std::size_t p = 0; p < searched.count; ++p) {
+      Hypothesis encoding{from.error + searched.errors[p], stateOf(searched, p), {}, parent};
       encoding.unit.parameter = ranked[c].parameter;
       samplesOfPath(searched, p, encoding.unit);
       if (p == 0 && encoding.error < alone.error) {
@@ -446,19 +437,19 @@ offerEncodingsCarried(std::span<const std::int16_t, samplesPerUnit> samples, con
     starts.beforePrevious[h] = carried.kept[h].state.beforePrevious;
   }
   starts.count = carried.count;
-  CodingSearch searched;
+  Beam searched;
   for (std::size_t c = 0; c < search.codings; ++c) {
     if (ranked[c].error == std::numeric_limits<std::int64_t>::max()) {
       break;
     }
     searchFrom(samples, unitCodingOf(ranked[c].parameter), starts, search.beam, keptBound(next),
                searched);
-    for (std::size_t p = 0; p < searched.beam.count; ++p) {
+    for (std::size_t p = 0; p < searched.count; ++p) {
       // The paths come best first: once one cannot be kept, none after it can.
-      if (searched.beam.errors[p] >= keptBound(next)) {
+      if (searched.errors[p] >= keptBound(next)) {
         break;
       }
-      Hypothesis encoding{searched.beam.errors[p], stateOf(searched.beam, p), {}, 0};
+      Hypothesis encoding{searched.errors[p], stateOf(searched, p), {}, 0};
       encoding.unit.parameter = ranked[c].parameter;
       encoding.parent = static_cast<std::uint32_t>(samplesOfPath(searched, p, encoding.unit));
       carry(next, encoding);
