@@ -156,7 +156,10 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
   const int shift = coding.shift;
   const int scale = 64 << shift;
   const int remainderMask = (1 << shift) - 1;
-  for (std::size_t p = 0; p < count; ++p) {
+  // Whole vectors of paths, those past `count` offering no candidate: the compiler lays the
+  // pass out for 8 paths at a time.
+  auto rounded = (count + 7) / 8 * 8;
+  for (std::size_t p = 0; p < rounded; ++p) {
     // decodeSample's sum, its part that does not depend on the 4-bit sample taken once.
     int prediction =
         gainPrevious * beam.previous[p] + gainBeforePrevious * beam.beforePrevious[p] + 32;
@@ -173,8 +176,8 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
       // The square of a miss below 2^16 is below 2^32: an unsigned 32-bit product, exact.
       auto miss = static_cast<std::uint32_t>(target - decoded);
       auto error = beam.errors[p] + static_cast<std::int64_t>(miss * miss);
-      bool kept =
-          (lowest + static_cast<int>(i) <= highest) & (decoded != decodedBelow) & (error < limit);
+      bool kept = (p < count) & (lowest + static_cast<int>(i) <= highest) &
+                  (decoded != decodedBelow) & (error < limit);
       return kept ? error << candidateBits | static_cast<Key>(candidatesPerPath * p + i)
                   : noCandidate;
     };
