@@ -212,10 +212,35 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
   }
 }
 
+// Puts each of the first `count` of `keys` at its place in the order of `values` (all
+// different) in `placed`, those past its end at its last place. The values are counted a whole
+// vector of 8 at a time, the last filled up with the greatest value, whose place is of no use.
+template <typename Value, std::size_t size>
+[[gnu::always_inline]] inline void placeInOrder(std::array<Value, size>& values, std::size_t count,
+                                                const std::array<Key, size>& keys,
+                                                std::array<Key, largestWidth + 1>& placed) {
+  auto rounded = (count + 7) / 8 * 8;
+  std::fill(values.begin() + static_cast<std::ptrdiff_t>(count),
+            values.begin() + static_cast<std::ptrdiff_t>(rounded),
+            std::numeric_limits<Value>::max());
+  std::array<Value, size> rank;
+  std::fill_n(rank.begin(), rounded, 0);
+  for (std::size_t j = 0; j < count; ++j) {
+    auto value = values[j];
+    for (std::size_t i = 0; i < rounded; ++i) {
+      rank[i] += value < values[i] ? 1 : 0;
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    placed[std::min(static_cast<std::size_t>(rank[i]), largestWidth)] = keys[i];
+  }
+}
+
 // Puts the `width` least keys of the first `count` paths' candidates (all different) in order
 // into `least`; returns how many there are.
 [[gnu::always_inline]] inline std::size_t selectLeast(const Candidates& candidates,
                                                       std::size_t count, std::size_t width,
+                                                      Key lowest,
                                                       std::span<Key, largestWidth> least) {
   // A key above which none is among the least: the largest of `width` keys offered, the
   // `j + 1` least of each of the first `width / (j + 1)` paths (rounded up), whichever `j`
@@ -234,7 +259,7 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
   // The keys up to the threshold, none left out where there is none. A path's come first in
   // its order: all four are copied, and the next path's copied over those beyond.
   auto end = threshold == noCandidate ? noCandidate : threshold + 1;
-  std::array<Key, (largestWidth + 1) * candidatesPerPath> below;
+  std::array<Key, (largestWidth + 2) * candidatesPerPath> below;
   std::size_t belowCount = 0;
   for (std::size_t p = 0; p < count; ++p) {
     std::size_t taken = 0;
@@ -244,23 +269,17 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
     }
     belowCount += taken;
   }
-  // Each key's place in order: how many are less. Counted for whole vectors of 4 keys, the
-  // last filled up with keys of none, whose places are of no use.
-  auto rounded = (belowCount + 3) / 4 * 4;
-  std::fill(below.begin() + static_cast<std::ptrdiff_t>(belowCount),
-            below.begin() + static_cast<std::ptrdiff_t>(rounded), noCandidate);
-  std::array<Key, (largestWidth + 1) * candidatesPerPath> rank;
-  std::fill_n(rank.begin(), rounded, 0);
-  for (std::size_t j = 0; j < belowCount; ++j) {
-    auto key = below[j];
-    for (std::size_t i = 0; i < rounded; ++i) {
-      rank[i] += key < below[i] ? 1 : 0;
-    }
-  }
-  // Those beyond `width` go to a place of their own, past the end.
+  // Each key's place in order: how many are less. Where all lie within 2^31 of the least any
+  // key can be, their distances from it order them as well, in vectors of twice the lanes.
   std::array<Key, largestWidth + 1> placed;
-  for (std::size_t i = 0; i < belowCount; ++i) {
-    placed[static_cast<std::size_t>(std::min<Key>(rank[i], largestWidth))] = below[i];
+  if (threshold - lowest < Key{1} << 31) {
+    std::array<std::int32_t, (largestWidth + 2) * candidatesPerPath> distances;
+    for (std::size_t i = 0; i < belowCount; ++i) {
+      distances[i] = static_cast<std::int32_t>(below[i] - lowest);
+    }
+    placeInOrder<std::int32_t>(distances, belowCount, below, placed);
+  } else {
+    placeInOrder<Key>(below, belowCount, below, placed);
   }
   auto kept = std::min(belowCount, width);
   std::copy_n(placed.begin(), kept, least.begin());
@@ -296,7 +315,7 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
     }
     extend(beam, extended, samples[k], coding, limit, candidates);
     std::array<Key, largestWidth> keys;
-    next.count = selectLeast(candidates, extended, width, keys);
+    next.count = selectLeast(candidates, extended, width, beam.errors[0] << candidateBits, keys);
     for (std::size_t j = 0; j < next.count; ++j) {
       auto c = static_cast<std::size_t>(keys[j] & ((1 << candidateBits) - 1));
       auto p = c / candidatesPerPath;
