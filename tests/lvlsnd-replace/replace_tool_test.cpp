@@ -114,6 +114,23 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     std::size_t offset = c.entry == 4 ? 0x6f70 : 0x3028;
     EXPECT_TRUE(onlySelectedUnitsDiffer(original, levelBytes(), offset, groups, c.selector))
         << "entry " << index;
+    // Byte for byte what the encoder makes of the sound on x86-64's baseline instructions,
+    // whatever the program ran on: a Windows build under Wine, a processor with AVX2.
+    auto padded = c.sound;
+    padded.resize(groups * samplesPerEffectGroup);
+    EncoderSearch baseline;
+    baseline.instructions = SearchInstructions::baseline;
+    auto units = encodeUnits(padded, baseline);
+    auto expected = original;
+    for (std::size_t g = 0; g < groups; ++g) {
+      auto at = expected.begin() + static_cast<std::ptrdiff_t>(offset + g * storedGroupSize);
+      StoredGroup group;
+      std::copy_n(at, storedGroupSize, group.begin());
+      storeUnits(group, c.selector,
+                 std::span(units).subspan(g * unitsPerEffectGroup).first<unitsPerEffectGroup>());
+      std::copy(group.begin(), group.end(), at);
+    }
+    EXPECT_EQ(levelBytes(), expected) << "entry " << index;
 
     auto effects = runLvlsnd(scratch, {path}).files;
     auto name = "effect3_" + index + ".raw";
