@@ -236,12 +236,42 @@ template <typename Value, std::size_t size>
   }
 }
 
+// `selectLeast` for a beam of at most 4 paths, as the search of a unit alone keeps: each key
+// goes through an insertion network of 4 places, no branch taken on what it holds.
+constexpr std::size_t narrowWidth = 4;
+
+[[gnu::always_inline]] inline std::size_t selectLeastNarrow(const Candidates& candidates,
+                                                            std::size_t count, std::size_t width,
+                                                            std::span<Key, largestWidth> least) {
+  std::array<Key, narrowWidth> kept;
+  kept.fill(noCandidate);
+  for (std::size_t p = 0; p < count; ++p) {
+    for (std::size_t j = 0; j < candidatesPerPath; ++j) {
+      auto key = candidates.keys[j][p];
+      for (auto& place : kept) {
+        auto lower = std::min(place, key);
+        key = std::max(place, key);
+        place = lower;
+      }
+    }
+  }
+  std::size_t found = 0;
+  for (std::size_t r = 0; r < width; ++r) {
+    least[r] = kept[r];
+    found += kept[r] != noCandidate ? 1u : 0u;
+  }
+  return found;
+}
+
 // Puts the `width` least keys of the first `count` paths' candidates (all different) in order
 // into `least`; returns how many there are.
 [[gnu::always_inline]] inline std::size_t selectLeast(const Candidates& candidates,
                                                       std::size_t count, std::size_t width,
                                                       Key lowest,
                                                       std::span<Key, largestWidth> least) {
+  if (width <= narrowWidth) {
+    return selectLeastNarrow(candidates, count, width, least);
+  }
   // A key above which none is among the least: the largest of `width` keys offered, the
   // `j + 1` least of each of the first `width / (j + 1)` paths (rounded up), whichever `j`
   // gives the lowest.
