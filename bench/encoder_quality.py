@@ -198,7 +198,8 @@ def main():
             report(title, [by_name[name] for name in names])
         longest = os.path.join(scratch, "longest.wav")
         sox(longest, "synth", str(32767 * SAMPLES_PER_GROUP / RATE), "whitenoise", "gain", "-6")
-        builds = [("greedy", greedy)] + [("previous", p) for p in previous] + [("new", searching)]
+        builds = ([("greedy", greedy)] + [(f"previous ({p})", p) for p in previous] +
+                  [("new", searching)])
         for label, replace in builds:
             seconds, cpu, _ = encode(replace, scratch, longest, 32767)
             print(f"32767 groups of white noise, {label}: {seconds:.2f} s wall, {cpu:.2f} s "

@@ -571,9 +571,9 @@ searchUnit(std::span<const std::int16_t, samplesPerUnit> samples, const EncoderS
   return at;
 }
 
-// The search compiled twice: for x86-64's baseline, and for processors with AVX2, whose wider
-// vectors extend and rank the paths several at a time. Integer arithmetic alike, so both choose
-// the very same units.
+// The search compiled three times: for x86-64's baseline, and for processors with SSE4.2 or
+// AVX2, whose vectors compare 64-bit keys and extend and rank the paths several at a time.
+// Integer arithmetic alike, so all choose the very same units.
 std::size_t searchUnitBaseline(std::span<const std::int16_t, samplesPerUnit> samples,
                                const EncoderSearch& search, const Carried& carried,
                                std::size_t alone, Carried& next) {
@@ -581,26 +581,49 @@ std::size_t searchUnitBaseline(std::span<const std::int16_t, samplesPerUnit> sam
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("sse4.2")]] std::size_t
+searchUnitSse42(std::span<const std::int16_t, samplesPerUnit> samples, const EncoderSearch& search,
+                const Carried& carried, std::size_t alone, Carried& next) {
+  return searchUnit(samples, search, carried, alone, next);
+}
+
 [[gnu::target("avx2")]] std::size_t
 searchUnitAvx2(std::span<const std::int16_t, samplesPerUnit> samples, const EncoderSearch& search,
                const Carried& carried, std::size_t alone, Carried& next) {
   return searchUnit(samples, search, carried, alone, next);
 }
 
-bool processorHasAvx2() {
-  return __builtin_cpu_supports("avx2");
+// The widest of the instructions asked for that this processor has.
+SearchInstructions instructionsToUse(SearchInstructions asked) {
+  if (asked == SearchInstructions::widest || asked == SearchInstructions::avx2) {
+    asked = __builtin_cpu_supports("avx2") ? SearchInstructions::avx2 : SearchInstructions::sse42;
+  }
+  if (asked == SearchInstructions::sse42 && !__builtin_cpu_supports("sse4.2")) {
+    asked = SearchInstructions::baseline;
+  }
+  return asked;
 }
 #else
-std::size_t searchUnitAvx2(std::span<const std::int16_t, samplesPerUnit> samples,
-                           const EncoderSearch& search, const Carried& carried, std::size_t alone,
-                           Carried& next) {
-  return searchUnit(samples, search, carried, alone, next);
-}
-
-bool processorHasAvx2() {
-  return false;
+SearchInstructions instructionsToUse(SearchInstructions) {
+  return SearchInstructions::baseline;
 }
 #endif
+
+std::size_t searchUnitWith(SearchInstructions instructions,
+                           std::span<const std::int16_t, samplesPerUnit> samples,
+                           const EncoderSearch& search, const Carried& carried, std::size_t alone,
+                           Carried& next) {
+  switch (instructions) {
+#if defined(__x86_64__) || defined(__i386__)
+  case SearchInstructions::avx2:
+    return searchUnitAvx2(samples, search, carried, alone, next);
+  case SearchInstructions::sse42:
+    return searchUnitSse42(samples, search, carried, alone, next);
+#endif
+  default:
+    return searchUnitBaseline(samples, search, carried, alone, next);
+  }
+}
 
 } // namespace
 
@@ -638,13 +661,12 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
   // The encodings that searches of each unit alone would make stay among those carried, so
   // that carrying is never worse than deciding each unit alone; `alone` is where they are.
   std::size_t alone = 0;
-  bool wide = search.instructions == SearchInstructions::widest && processorHasAvx2();
+  auto instructions = instructionsToUse(search.instructions);
   for (std::size_t u = 0; u < unitCount; ++u) {
     auto unitSamples = std::span(padded).subspan(u * samplesPerUnit).first<samplesPerUnit>();
     Carried next;
     next.width = search.carried;
-    alone = wide ? searchUnitAvx2(unitSamples, search, carried, alone, next)
-                 : searchUnitBaseline(unitSamples, search, carried, alone, next);
+    alone = searchUnitWith(instructions, unitSamples, search, carried, alone, next);
     for (std::size_t k = 0; k < next.count; ++k) {
       traces[u * search.carried + k] = traceOf(next.kept[k]);
     }

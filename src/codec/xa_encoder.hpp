@@ -25,9 +25,10 @@ SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples
 // searched (ranked from the best encoding so far), the partial paths kept at each sample by
 // one search of a coding from all the encodings carried, and the encodings of each unit
 // carried into the next.
-// The instructions the search runs on: the widest this processor has (AVX2 on x86-64), or
-// x86-64's baseline alone. Both choose the very same units; the second is there to show it.
-enum class SearchInstructions { widest, baseline };
+// The instructions the search runs on: the widest this processor has (AVX2, else SSE4.2, on
+// x86-64), or one set by name, of which a processor that lacks it runs the widest below it
+// that it has. All choose the very same units; the sets by name are there to show it.
+enum class SearchInstructions { widest, avx2, sse42, baseline };
 
 struct EncoderSearch {
   std::size_t codings = 4;

@@ -266,11 +266,15 @@ TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
       {"noise at 2000, widest", noise(2000, 3000), {32, 32, 32}, 271807198219761959u},
   };
   // The same whatever instructions the processor lends the search.
-  for (auto instructions : {SearchInstructions::widest, SearchInstructions::baseline}) {
+  const std::pair<SearchInstructions, const char*> instructionSets[] = {
+      {SearchInstructions::widest, "widest"},
+      {SearchInstructions::avx2, "AVX2"},
+      {SearchInstructions::sse42, "SSE4.2"},
+      {SearchInstructions::baseline, "baseline"}};
+  for (auto [instructions, name] : instructionSets) {
     for (auto c : cases) {
       c.search.instructions = instructions;
-      EXPECT_EQ(hashOf(encodeUnits(c.samples, c.search)), c.hash)
-          << c.signal << (instructions == SearchInstructions::baseline ? ", baseline" : "");
+      EXPECT_EQ(hashOf(encodeUnits(c.samples, c.search)), c.hash) << c.signal << ", " << name;
     }
   }
 }
