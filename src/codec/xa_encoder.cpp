@@ -2,6 +2,7 @@
 // samples that the decoder's own arithmetic turns back into them.
 #include "xa_encoder.hpp"
 
+#include <algorithm>
 #include <limits>
 
 namespace lvlsnd {
@@ -43,11 +44,11 @@ struct Beam {
 
 constexpr unsigned startBit = 48;
 
-// The candidates of one sample: each path of the beam extends into at most 4 (see `extend`),
-// the candidate `4 * path + i` being its `i`-th 4-bit sample from the lowest it tries. A
-// candidate's key holds its error in the high bits and that number in the low ones, so that
-// keys order candidates as the beam keeps them: by error, and of equal errors the first
-// found (path by path, 4-bit samples upwards) first.
+// Candidates: each path of a beam extends into at most 4 (see `extend`), the candidate
+// `4 * path + i` being its `i`-th 4-bit sample from the lowest it tries. A candidate's key
+// holds its error in the high bits and that number in the low ones, so that keys order
+// candidates as the beam keeps them: by error, and of equal errors the first found (path by
+// path, 4-bit samples upwards) first.
 constexpr std::size_t candidatesPerPath = 4;
 constexpr unsigned candidateBits = 7;
 static_assert(largestWidth * candidatesPerPath <= std::size_t{1} << candidateBits);
@@ -68,7 +69,7 @@ struct Candidates {
 // Every filter and range, encoded greedily side by side: lane `c` is filter `c / 13`, range
 // `c % 13`, the order of their parameter bytes; the lanes past the last are never chosen.
 constexpr std::size_t codingCount = filterCount * (largestRange + 1);
-constexpr std::size_t codingLanes = 56;
+constexpr std::size_t codingLanes = 56; // 52 rounded up to whole vectors of 8
 
 struct CodingLanes {
   std::array<int, codingLanes> gainPrevious{};
