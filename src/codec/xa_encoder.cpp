@@ -237,24 +237,30 @@ template <typename Value, std::size_t size>
   }
 }
 
-// `selectLeast` for a beam of at most 4 paths, as the search of a unit alone keeps: each key
-// goes through an insertion network of 4 places, no branch taken on what it holds.
-constexpr std::size_t narrowWidth = 4;
+// `selectLeast` for a beam of at most 4 paths, as the search of a unit alone keeps. The least
+// 4 of two lists of 4 in order are the lesser of each pair of the first list's `i`-th and the
+// second's `3 - i`-th, which a network of four exchanges puts in order; so the paths' lists are
+// merged one by one, no branch taken on what they hold.
+constexpr std::size_t narrowWidth = candidatesPerPath;
 
 [[gnu::always_inline]] inline std::size_t selectLeastNarrow(const Candidates& candidates,
                                                             std::size_t count, std::size_t width,
                                                             std::span<Key, largestWidth> least) {
   std::array<Key, narrowWidth> kept;
   kept.fill(noCandidate);
+  auto order = [&kept](std::size_t a, std::size_t b) {
+    auto lower = std::min(kept[a], kept[b]);
+    kept[b] = std::max(kept[a], kept[b]);
+    kept[a] = lower;
+  };
   for (std::size_t p = 0; p < count; ++p) {
-    for (std::size_t j = 0; j < candidatesPerPath; ++j) {
-      auto key = candidates.keys[j][p];
-      for (auto& place : kept) {
-        auto lower = std::min(place, key);
-        key = std::max(place, key);
-        place = lower;
-      }
+    for (std::size_t i = 0; i < narrowWidth; ++i) {
+      kept[i] = std::min(kept[i], candidates.keys[narrowWidth - 1 - i][p]);
     }
+    order(0, 2);
+    order(1, 3);
+    order(0, 1);
+    order(2, 3);
   }
   std::size_t found = 0;
   for (std::size_t r = 0; r < width; ++r) {
