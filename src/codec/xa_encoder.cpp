@@ -66,6 +66,20 @@ struct Candidates {
   std::array<int, largestWidth> lowestSample;
 };
 
+// decodeSample's arithmetic split in two, so that the part that does not depend on the 4-bit
+// sample is taken once for all the samples tried, and written without a branch, so that the
+// passes below turn into vector instructions: the sum before the 4-bit sample's part...
+inline int predictionSum(int gainPrevious, int previous, int gainBeforePrevious,
+                         int beforePrevious) {
+  return gainPrevious * previous + gainBeforePrevious * beforePrevious + 32;
+}
+
+// ...and the 16-bit sample that `sample` decodes to from it, the step being `scale`
+// (64 << shift), clamped as the decoder clamps.
+inline int decodedFrom(int prediction, int sample, int scale) {
+  return std::min(std::max((prediction + sample * scale) >> 6, -32768), 32767);
+}
+
 // Every filter and range, encoded greedily side by side: lane `c` is filter `c / 13`, range
 // `c % 13`, the order of their parameter bytes; the lanes past the last are never chosen.
 constexpr std::size_t codingCount = filterCount * (largestRange + 1);
@@ -105,15 +119,14 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
     int target = samples[k];
     for (std::size_t c = 0; c < codingLanes; ++c) {
       int shift = lanes.shift[c];
-      // decodeSample's sum without the 4-bit sample, as in `extend`.
-      int prediction = lanes.gainPrevious[c] * previous[c] +
-                       lanes.gainBeforePrevious[c] * beforePrevious[c] + 32;
+      int prediction = predictionSum(lanes.gainPrevious[c], previous[c],
+                                     lanes.gainBeforePrevious[c], beforePrevious[c]);
       int difference = target - (prediction >> 6);
       int half = (1 << shift) >> 1;
       int quotient =
           difference >= 0 ? (difference + half) >> shift : -((half - difference) >> shift);
       int sample = std::min(std::max(quotient, -8), 7);
-      int decoded = std::min(std::max((prediction + sample * (64 << shift)) >> 6, -32768), 32767);
+      int decoded = decodedFrom(prediction, sample, 64 << shift);
       auto miss = static_cast<std::uint32_t>(target - decoded);
       errors[c] += miss * miss;
       beforePrevious[c] = previous[c];
@@ -161,9 +174,8 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
   // pass out for 8 paths at a time.
   auto rounded = (count + 7) / 8 * 8;
   for (std::size_t p = 0; p < rounded; ++p) {
-    // decodeSample's sum, its part that does not depend on the 4-bit sample taken once.
     int prediction =
-        gainPrevious * beam.previous[p] + gainBeforePrevious * beam.beforePrevious[p] + 32;
+        predictionSum(gainPrevious, beam.previous[p], gainBeforePrevious, beam.beforePrevious[p]);
     int difference = target - (prediction >> 6);
     int floor = difference >> shift;
     int ceiling = floor + ((difference & remainderMask) != 0 ? 1 : 0);
@@ -182,13 +194,10 @@ rankCodings(std::span<const std::int16_t, samplesPerUnit> samples, const Predict
       return kept ? error << candidateBits | static_cast<Key>(candidatesPerPath * p + i)
                   : noCandidate;
     };
-    auto decodedAt = [&](int sample) {
-      return std::min(std::max((prediction + sample * scale) >> 6, -32768), 32767);
-    };
-    int decoded0 = decodedAt(lowest);
-    int decoded1 = decodedAt(lowest + 1);
-    int decoded2 = decodedAt(lowest + 2);
-    int decoded3 = decodedAt(lowest + 3);
+    int decoded0 = decodedFrom(prediction, lowest, scale);
+    int decoded1 = decodedFrom(prediction, lowest + 1, scale);
+    int decoded2 = decodedFrom(prediction, lowest + 2, scale);
+    int decoded3 = decodedFrom(prediction, lowest + 3, scale);
     candidates.decoded[0][p] = decoded0;
     candidates.decoded[1][p] = decoded1;
     candidates.decoded[2][p] = decoded2;
