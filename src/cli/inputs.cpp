@@ -6,8 +6,12 @@ RunInput runInput(const std::string& name) {
   return {name, identityOf(name.c_str())};
 }
 
-InputMatch findInput(const std::string& path, std::span<const RunInput> inputs) {
-  auto output = identityOf(path.c_str());
+InputMatch findInput(const FileIdentity& found, const std::string& path,
+                     std::span<const RunInput> inputs) {
+  if (found.kind == IdentityKind::none) {
+    return {inputs.size(), std::nullopt};
+  }
+  const auto& output = found;
   for (std::size_t k = 0; k < inputs.size(); ++k) {
     switch (compareFiles(output, inputs[k].identity)) {
     case Sameness::same:

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <numeric>
+#include <system_error>
 #include <thread>
 
 namespace lvlsnd {
@@ -21,13 +23,18 @@ struct JobQueue {
   std::mutex mutex;
   std::condition_variable finished;
   std::size_t jobsDone = 0; // under the mutex
+  std::atomic<bool> outOfMemory{false};
 };
 
 void encodeQueued(JobQueue& queue) {
   for (std::size_t k; (k = queue.next.fetch_add(1)) < queue.order.size();) {
     auto& job = queue.jobs[queue.order[k]];
     job.started = true;
-    job.units = encodeUnits(job.samples, {}, &job.unitsDone);
+    try {
+      job.units = encodeUnits(job.samples, {}, &job.unitsDone);
+    } catch (const std::bad_alloc&) {
+      queue.outOfMemory = true; // the run ends with a message once every thread is done
+    }
     std::lock_guard lock(queue.mutex);
     ++queue.jobsDone;
     queue.finished.notify_one();
@@ -38,8 +45,9 @@ std::size_t unitsOf(const EncodeJob& job) {
   return (job.samples.size() + samplesPerUnit - 1) / samplesPerUnit;
 }
 
-// "\r 42% encoded: effect 3, effect 7", the effects being encoded now.
-void drawProgress(std::FILE* progress, std::span<EncodeJob> jobs, std::size_t totalUnits) {
+// "\r 42% encoded: effect 3, effect 7", the effects being encoded now; left out when there is
+// no memory for the line.
+void drawProgress(std::FILE* progress, std::span<EncodeJob> jobs, std::size_t totalUnits) try {
   std::size_t done = 0;
   std::string now;
   for (const auto& job : jobs) {
@@ -52,13 +60,30 @@ void drawProgress(std::FILE* progress, std::span<EncodeJob> jobs, std::size_t to
   auto percent = totalUnits == 0 ? 100 : done * 100 / totalUnits;
   std::fprintf(progress, "\r%3zu%% encoded: %-40.40s", percent, now.c_str());
   std::fflush(progress);
+} catch (const std::bad_alloc&) {
+}
+
+// Starts up to `count` threads on the queue; as many as the system starts. They are joined
+// however the caller ends, an exception too. The reason the first
+// that could not start failed, when none did.
+std::string startWorkers(JobQueue& queue, std::size_t count, std::vector<std::jthread>& workers) {
+  workers.reserve(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    try {
+      workers.emplace_back(encodeQueued, std::ref(queue));
+    } catch (const std::system_error& error) {
+      return workers.empty() ? error.code().message() : "";
+    }
+  }
+  return "";
 }
 
 } // namespace
 
-void encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progress) {
+Outcome encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progress,
+                   const char* program) {
   if (jobs.empty()) {
-    return;
+    return std::nullopt;
   }
   JobQueue queue;
   queue.jobs = jobs;
@@ -71,9 +96,10 @@ void encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progr
   for (const auto& job : jobs) {
     totalUnits += unitsOf(job);
   }
-  std::vector<std::thread> workers;
-  for (std::size_t k = 0; k < std::clamp<std::size_t>(threads, 1, jobs.size()); ++k) {
-    workers.emplace_back(encodeQueued, std::ref(queue));
+  std::vector<std::jthread> workers;
+  auto notStarted = startWorkers(queue, std::clamp<std::size_t>(threads, 1, jobs.size()), workers);
+  if (workers.empty()) {
+    return Problem{program, "Cannot start a thread", notStarted};
   }
   using namespace std::chrono_literals;
   auto start = std::chrono::steady_clock::now();
@@ -96,6 +122,10 @@ void encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progr
     std::fprintf(progress, "\r%*s\r", 54, "");
     std::fflush(progress);
   }
+  if (queue.outOfMemory) {
+    return Problem{program, "Out of memory", ""};
+  }
+  return std::nullopt;
 }
 
 } // namespace lvlsnd

@@ -2,6 +2,7 @@
 // units come out the same whatever the number of threads.
 #pragma once
 
+#include "problem.hpp"
 #include "xa_adpcm.hpp"
 
 #include <atomic>
@@ -22,9 +23,12 @@ struct EncodeJob {
   std::atomic<bool> started{false};
 };
 
-// Encodes every job on at most `threads` threads, the longest first. When `progress` is not
-// null (a terminal), a run of encodes that lasts more than about a second shows how far it is,
-// redrawn in place, and clears that line when done.
-void encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progress);
+// Encodes every job on at most `threads` threads, the longest first: fewer when the system
+// starts fewer, with the same units. When `progress` is not null (a terminal), a run of encodes
+// that lasts more than about a second shows how far it is, redrawn in place, and clears that
+// line when done. The problem, naming `program`, when no thread could start ("Cannot start a
+// thread (<reason>)") or an encode ran out of memory ("Out of memory").
+Outcome encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* progress,
+                   const char* program);
 
 } // namespace lvlsnd

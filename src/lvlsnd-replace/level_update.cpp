@@ -41,18 +41,28 @@ std::string effectsOf(const SoundTable& table) {
   return text;
 }
 
+// The complaint of OUT's name when something is put under it meanwhile: what it would have
+// had at the start, and without --force that is "Exists".
+Problem outChanged(const LevelTarget& level) {
+  return {level.outPath,
+          level.force ? "Changed during the run; not written"
+                      : "Exists; give --force to replace it",
+          ""};
+}
+
 // The refusals of an OUT that is an input, no regular file or a file the user has (unless
 // --force), and of one another run is changing: its lock is taken, as the level file's is, and
 // held until it is replaced.
 Outcome checkOut(LevelTarget& level, std::span<const RunInput> wavs) {
   const char* out = level.outPath;
   auto refused = [&](const std::string& text) { return Problem{out, text, ""}; };
-  if (!resolveLink(out, level.outTarget)) {
-    return systemProblem(out, "Cannot open", errno);
+  if (auto problem = level.update.begin(out, UpdateKind::userData)) {
+    return problem->systemFailed ? *problem : refused("Not a regular file");
   }
+  const auto& found = level.update.found();
   std::vector<RunInput> inputs = {{level.path, level.level.identity}};
   inputs.insert(inputs.end(), wavs.begin(), wavs.end());
-  auto match = findInput(level.outTarget, inputs);
+  auto match = findInput(found, out, inputs);
   if (match.problem) {
     return match.problem;
   }
@@ -62,24 +72,24 @@ Outcome checkOut(LevelTarget& level, std::span<const RunInput> wavs) {
   if (match.index < inputs.size()) {
     return refused("Is the WAV file");
   }
-  const char* target = level.outTarget.c_str();
-  switch (kindOfName(target, true)) {
-  case NameKind::missing:
+  if (found.kind == IdentityKind::none) {
     return std::nullopt;
-  case NameKind::other:
-    return refused("Not a regular file");
-  case NameKind::unknown:
-    return systemProblem(out, "Cannot open", errno);
-  case NameKind::regularFile:
-    break;
   }
   if (!level.force) {
     return refused("Exists; give --force to replace it");
   }
-  level.outLock = lockFile(target);
+  std::string target;
+  if (!resolveLink(out, target)) {
+    return systemProblem(out, "Cannot open", errno);
+  }
+  level.outLock = lockFile(target.c_str());
   if (!level.outLock.held) {
     return level.outLock.busy ? refused("Being changed by another run")
                               : systemProblem(out, "Cannot open", errno);
+  }
+  // The lock must be on the file the update found.
+  if (compareFiles(level.outLock.identity, found) != Sameness::same) {
+    return outChanged(level);
   }
   return std::nullopt;
 }
@@ -106,7 +116,7 @@ Outcome readLevelBytes(LevelTarget& level, std::int64_t offset, std::span<std::u
 
 // Copies the level file's bytes from the current position up to `end` into `out`.
 Outcome copyLevelBytes(LevelTarget& level, std::int64_t end, FileUpdate& out,
-                       const std::string& outName, std::vector<std::uint8_t>& buffer) {
+                       std::vector<std::uint8_t>& buffer) {
   while (level.level.position < end) {
     auto count = static_cast<std::size_t>(std::min<std::int64_t>(
         end - level.level.position, static_cast<std::int64_t>(buffer.size())));
@@ -114,57 +124,65 @@ Outcome copyLevelBytes(LevelTarget& level, std::int64_t end, FileUpdate& out,
     if (auto problem = readLevelBytes(level, level.level.position, chunk)) {
       return problem;
     }
-    if (!writeToUpdate(out, chunk.data(), chunk.size())) {
-      return systemProblem(outName, "Cannot write", out.error);
+    if (!out.write(chunk.data(), chunk.size())) {
+      return out.commit(); // which gives the write's problem
     }
   }
   return std::nullopt;
 }
 
-// Writes the level file, with `runs` in place of its bytes, into `out`, the update of the file
-// called `outName`.
-Outcome writeLevelBytes(LevelTarget& level, const std::vector<LevelBytes>& runs, FileUpdate& out,
-                        const std::string& outName) {
+// Writes the level file, with `runs` in place of its bytes, into `out`.
+Outcome writeLevelBytes(LevelTarget& level, const std::vector<LevelBytes>& runs, FileUpdate& out) {
   std::vector<std::uint8_t> buffer(copyBufferSize);
   seekLevel(level.level, 0);
   for (const auto& run : runs) {
-    if (auto problem = copyLevelBytes(level, run.offset, out, outName, buffer)) {
+    if (auto problem = copyLevelBytes(level, run.offset, out, buffer)) {
       return problem;
     }
-    if (!writeToUpdate(out, run.bytes.data(), run.bytes.size())) {
-      return systemProblem(outName, "Cannot write", out.error);
+    if (!out.write(run.bytes.data(), run.bytes.size())) {
+      return out.commit();
     }
     seekLevel(level.level, run.offset + std::ssize(run.bytes));
   }
-  return copyLevelBytes(level, level.size, out, outName, buffer);
+  return copyLevelBytes(level, level.size, out, buffer);
 }
 
-// Writes the level file with `runs` in place of its bytes as `target`, the file the name `path`
-// was found to lead to, through a file update; `targetLock` guards that file. The level file is
-// closed once read in full for the last write, so that nothing holds it open while it is
-// replaced. On a problem the file is as it was, or already complete.
-Outcome writeLevelFile(LevelTarget& level, const std::vector<LevelBytes>& runs,
-                       const std::string& path, const std::string& target, FileLock* targetLock,
-                       bool lastWrite) {
-  FileUpdate update;
-  if (!beginUpdateAt(update, target, UpdateKind::userData)) {
-    return Problem{path, "Cannot create", reasonNotBegun(update)};
+// Writes the level file with `runs` in place of its bytes through `update`, named `path` in
+// messages; `targetLock` guards what it replaces. The level file is closed once read in full
+// for the last write, so that nothing holds it open while it is replaced. On a problem the file
+// is as it was, or already complete.
+Outcome writeLevelFile(LevelTarget& level, const std::vector<LevelBytes>& runs, FileUpdate& update,
+                       const char* path, FileLock* targetLock, bool lastWrite) {
+  std::FILE* file = update.newFile();
+  if (file == nullptr) {
+    return update.commit(); // which gives the problem
   }
   Outcome problem;
-  if (!copyPermissions(level.level.source.file, update.file, level.outPath == nullptr)) {
+  if (!copyPermissions(level.level.source.file, file, level.outPath == nullptr)) {
     problem = systemProblem(path, "Cannot write", errno);
   }
   if (!problem) {
-    problem = writeLevelBytes(level, runs, update, path);
+    problem = writeLevelBytes(level, runs, update);
   }
   if (!problem && lastWrite) {
     closeLevelStream(level.level);
   }
-  if (!problem && !commitUpdate(update, targetLock)) {
-    problem = systemProblem(path, "Cannot write", update.error);
+  if (!problem) {
+    problem = update.commit(targetLock);
   }
-  abandonUpdate(update);
+  update.abandon();
+  if (problem) {
+    problem->name = path;
+  }
   return problem;
+}
+
+// What the run says of a name that no longer held what its check found.
+Problem changedProblem(const LevelTarget& level, const FileUpdate& update, const char* path) {
+  if (&update == &level.update && level.outPath != nullptr) {
+    return outChanged(level);
+  }
+  return {path, "Changed during the run; not written", ""};
 }
 
 } // namespace
@@ -263,6 +281,28 @@ Outcome findEntry(const LevelTarget& level, const std::string& indexText, SoundE
   return std::nullopt;
 }
 
+namespace {
+
+// Only "nothing there" means there is no backup yet: any other answer might hide the backup of
+// the original, which must never be replaced by a copy of a changed level file. A link is no
+// backup.
+Outcome checkBackup(LevelTarget& level) {
+  auto name = level.target + ".bak";
+  auto problem =
+      level.backup.begin(name, UpdateKind::userData, UpdateGuard::sameFile, LinkRule::refuse);
+  if (problem) {
+    return problem->systemFailed
+               ? Problem{name, "Cannot read", problem->reason, true}
+               : Problem{name, "Not a regular file; the original would not be kept", ""};
+  }
+  if (level.backup.found().kind != IdentityKind::none) {
+    level.backup.abandon(); // there is one: it is kept as it is
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
 Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs) {
   const char* path = level.path;
   if (level.outPath != nullptr) {
@@ -289,21 +329,16 @@ Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs) {
   case Writability::unknown:
     return systemProblem(path, "Cannot read", errno);
   }
-  // Only "nothing there" means there is no backup yet: any other answer might hide the backup
-  // of the original, which must never be replaced by a copy of a changed level file.
-  level.backup = level.target + ".bak";
-  switch (kindOfName(level.backup.c_str(), false)) {
-  case NameKind::missing:
-    level.writeBackup = true;
-    return std::nullopt;
-  case NameKind::regularFile:
-    return std::nullopt;
-  case NameKind::other:
-    return Problem{level.backup, "Not a regular file; the original would not be kept", ""};
-  case NameKind::unknown:
-    break;
+  // The level file is replaced only while its name holds the locked file.
+  if (auto problem = level.update.begin(level.target, UpdateKind::userData, UpdateGuard::sameFile,
+                                        LinkRule::refuse)) {
+    problem->name = path;
+    return problem->systemFailed ? *problem : Problem{path, "Being changed by another run", ""};
   }
-  return systemProblem(level.backup, "Cannot read", errno);
+  if (compareFiles(level.update.found(), level.lock.identity) != Sameness::same) {
+    return Problem{path, "Being changed by another run", ""};
+  }
+  return checkBackup(level);
 }
 
 Outcome readEntryBytes(LevelTarget& level, std::span<const SoundEntry> entries,
@@ -371,19 +406,27 @@ void putGroups(std::vector<LevelBytes>& runs, const SoundEntry& entry,
 Outcome writeLevel(LevelTarget& level, const std::vector<LevelBytes>& runs) {
   // In place, the level file's bytes are first kept as LEVEL.bak, unless that exists already;
   // the backup is on the disk before the level file is replaced.
-  if (level.writeBackup) {
-    if (auto problem = writeLevelFile(level, {}, level.backup, level.backup, nullptr, false)) {
-      return problem;
+  if (level.backup.state() == UpdateState::begun) {
+    auto name = level.target + ".bak";
+    if (auto problem = writeLevelFile(level, {}, level.backup, name.c_str(), nullptr, false)) {
+      return level.backup.targetChanged() ? changedProblem(level, level.backup, name.c_str())
+                                          : problem;
     }
   }
   bool inPlace = level.outPath == nullptr;
   auto* targetLock = inPlace ? &level.lock : &level.outLock;
-  return writeLevelFile(level, runs, inPlace ? level.path : level.outPath,
-                        inPlace ? level.target : level.outTarget,
-                        targetLock->held ? targetLock : nullptr, true);
+  const char* path = inPlace ? level.path : level.outPath;
+  auto problem = writeLevelFile(level, runs, level.update, path,
+                                targetLock->held ? targetLock : nullptr, true);
+  if (problem && level.update.targetChanged()) {
+    return changedProblem(level, level.update, path);
+  }
+  return problem;
 }
 
 void closeLevel(LevelTarget& level) {
+  level.update.abandon();
+  level.backup.abandon();
   closeLevelStream(level.level);
   releaseLock(level.lock);
   releaseLock(level.outLock);

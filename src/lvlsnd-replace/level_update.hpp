@@ -4,6 +4,7 @@
 #pragma once
 
 #include "file_lock.hpp"
+#include "file_update.hpp"
 #include "inputs.hpp"
 #include "level_file.hpp"
 #include "problem.hpp"
@@ -20,15 +21,16 @@ struct LevelTarget {
   const char* path = nullptr;    // as typed
   const char* outPath = nullptr; // null: the level file is changed in place
   bool force = false;            // OUT may replace an existing file
-  // The files a link to LEVEL or OUT leads to, resolved once: the lock, the backup and the write
-  // all use them, so that a link pointed elsewhere meanwhile changes nothing.
+  // The file a link to LEVEL leads to, resolved once: the lock, the read and the backup's name
+  // use it, so that a link pointed elsewhere meanwhile changes nothing.
   std::string target;
-  std::string outTarget;
   LevelStream level;
   FileLock lock;
-  FileLock outLock;   // on the file OUT leads to, when it exists
-  std::string backup; // in place: the backup's name, written when `writeBackup`
-  bool writeBackup = false;
+  FileLock outLock; // on the file OUT held, when it held one
+  // The updates the destination's check began, each with the name looked up then: the level
+  // file in place or OUT, and in place the backup, when there is none yet.
+  FileUpdate update;
+  FileUpdate backup;
   std::int64_t size = 0;
   SoundTable table;
 };
@@ -44,7 +46,8 @@ Outcome readLevelTable(LevelTarget& level);
 // The entry `index` (as typed: `indexText`) names; the problem when it cannot take a sound.
 Outcome findEntry(const LevelTarget& level, const std::string& indexText, SoundEntry& entry);
 // The refusals that keep a run from writing a wrong or unwanted file, none of the `inputs` (the
-// WAV files) among them. In place it decides whether the backup is written; with -o it takes
+// WAV files) among them; it begins the updates of what the run writes, so that what it checked
+// is what they replace. In place it decides whether the backup is written; with -o it takes
 // OUT's lock when OUT exists.
 Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs);
 

@@ -132,10 +132,14 @@ Outcome checkLength(const Run& run, Replacement& replacement) {
     return std::nullopt;
   }
   auto held = secondsOf(effectSamples, run.rate);
+  auto given = secondsOf(frames, run.rate);
+  auto effect = ", but effect " + replacement.item.indexText + " holds ";
+  // Lengths that round to the same seconds are told in samples.
+  auto lengths = given != held ? given + effect + held
+                               : std::to_string(frames) + " samples (" + given + ")" + effect +
+                                     std::to_string(effectSamples) + " (" + held + ")";
   return Problem{replacement.item.wavPath,
-                 secondsOf(frames, run.rate) + ", but effect " + replacement.item.indexText +
-                     " holds " + held + "; shorten it or give --cut to keep its first " + held,
-                 ""};
+                 lengths + "; shorten it or give --cut to keep its first " + held, ""};
 }
 
 // The refusal of a WAV file named after an effect of another level than LEVEL's.
@@ -277,8 +281,8 @@ std::string verdictLine(const Run& run, const Replacement& replacement) {
   return line;
 }
 
-// Encodes every sound still to be encoded, on the run's threads, each into its units.
-std::vector<std::vector<SoundUnit>> encodeSounds(Run& run) {
+// Encodes every sound still to be encoded, on the run's threads, each into `units`.
+Outcome encodeSounds(Run& run, std::vector<std::vector<SoundUnit>>& units) {
   std::vector<Replacement*> encoded;
   for (auto& replacement : run.replacements) {
     if (replacement.verdict == Verdict::encode) {
@@ -292,13 +296,16 @@ std::vector<std::vector<SoundUnit>> encodeSounds(Run& run) {
     jobs[k].samples = encoded[k]->sound.samples;
     jobs[k].name = "effect " + encoded[k]->item.indexText;
   }
-  encodeJobs(jobs, run.jobs, isTerminal(run.console.err) ? run.console.err : nullptr);
-  std::vector<std::vector<SoundUnit>> units(run.replacements.size());
+  auto progress = isTerminal(run.console.err) ? run.console.err : nullptr;
+  if (auto problem = encodeJobs(jobs, run.jobs, progress, "lvlsnd-replace")) {
+    return problem;
+  }
+  units.resize(run.replacements.size());
   for (std::size_t k = 0; k < jobs.size(); ++k) {
     units[static_cast<std::size_t>(encoded[k] - run.replacements.data())] =
         std::move(jobs[k].units);
   }
-  return units;
+  return std::nullopt;
 }
 
 // Puts each encoded sound into its entry's groups, in the order given, as runs one at a time
@@ -373,7 +380,12 @@ bool replaceEffects(Run& run) {
     complain(run.console, *problem);
     return false;
   }
-  putSoundsIn(run, encodeSounds(run));
+  std::vector<std::vector<SoundUnit>> units;
+  if ((problem = encodeSounds(run, units))) {
+    complain(run.console, *problem);
+    return false;
+  }
+  putSoundsIn(run, units);
   for (const auto& replacement : run.replacements) {
     std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
   }

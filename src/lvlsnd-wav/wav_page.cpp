@@ -56,28 +56,63 @@ std::string levelOfEffects(const std::vector<const char*>& paths) {
 
 namespace {
 
-std::string escapedHtml(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-    case '&':
-      escaped += "&amp;";
-      break;
-    case '<':
-      escaped += "&lt;";
-      break;
-    case '>':
-      escaped += "&gt;";
-      break;
-    case '"':
-      escaped += "&quot;";
-      break;
-    case '\'':
-      escaped += "&#39;";
-      break;
-    default:
-      escaped += c;
+// How many bytes the UTF-8 sequence at the start of `bytes` takes; 0 when it is none (a stray
+// or missing continuation byte, an overlong form, a surrogate, a code point past U+10FFFF).
+std::size_t utf8Length(std::string_view bytes) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  auto lead = byte(0);
+  std::size_t length = lead < 0x80   ? 1
+                       : lead < 0xC2 ? 0
+                       : lead < 0xE0 ? 2
+                       : lead < 0xF0 ? 3
+                       : lead < 0xF5 ? 4
+                                     : 0;
+  if (length == 0 || length > bytes.size()) {
+    return 0;
+  }
+  // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+  unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  for (std::size_t k = 1; k < length; ++k) {
+    if (byte(k) < (k == 1 ? low : 0x80) || byte(k) > (k == 1 ? high : 0xBF)) {
+      return 0;
     }
+  }
+  return length;
+}
+
+// Text for the page: the characters HTML gives a meaning escaped, control characters shown as
+// their pictures (ESC as U+241B), C1 controls and bytes that are no UTF-8 as U+FFFD, so that no
+// file name can reach the page's bytes as it is.
+std::string escapedHtml(const std::string& text) {
+  constexpr const char* replacement = "\xEF\xBF\xBD";
+  std::string escaped;
+  for (std::size_t at = 0; at < text.size();) {
+    auto length = utf8Length(std::string_view(text).substr(at));
+    auto c = static_cast<unsigned char>(text[at]);
+    if (length == 0 || (c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0)) {
+      escaped += replacement; // no UTF-8, or a C1 control
+      at += length == 0 ? 1 : length;
+      continue;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      // U+2400 + c, and U+2421 for DEL, in UTF-8.
+      escaped += "\xE2\x90";
+      escaped += static_cast<char>(0x80 + (c == 0x7F ? 0x21 : c));
+    } else if (c == '&') {
+      escaped += "&amp;";
+    } else if (c == '<') {
+      escaped += "&lt;";
+    } else if (c == '>') {
+      escaped += "&gt;";
+    } else if (c == '"') {
+      escaped += "&quot;";
+    } else if (c == '\'') {
+      escaped += "&#39;";
+    } else {
+      escaped.append(text, at, length);
+    }
+    at += length;
   }
   return escaped;
 }

@@ -59,29 +59,22 @@ struct ExistingWav {
   std::FILE* file = nullptr; // null when there is none to compare with
   ByteSource source;
   WavLayout layout;
-  FileIdentity identity;   // of what the name led to when compared: `none` when nothing
   bool sameSamples = true; // so far
 };
 
-// Opens the WAV file at `path` for the comparison, when there is one. It holds the effect's own
-// samples only as lvlsnd-wav writes them: 16-bit mono PCM, the very sample bytes (the rate alone
-// may differ); anything else is other samples. The problem when the system cannot tell.
-Outcome openExistingWav(const std::string& path, std::uint64_t groupCount, ExistingWav& existing) {
+// Opens the WAV file the update found, for the comparison, when there is one. It holds the
+// effect's own samples only as lvlsnd-wav writes them: 16-bit mono PCM, the very sample bytes
+// (the rate alone may differ); anything else is other samples. The problem when the system
+// cannot tell.
+Outcome openExistingWav(const FileUpdate& wav, const std::string& path, std::uint64_t groupCount,
+                        ExistingWav& existing) {
   existing.name = path;
-  existing.identity = identityOf(path.c_str());
-  if (existing.identity.kind == IdentityKind::unknown) {
-    return systemProblem(path, "Cannot read", existing.identity.error);
-  }
-  if (existing.identity.kind == IdentityKind::none) {
+  if (wav.found().kind == IdentityKind::none) {
     return std::nullopt;
   }
-  existing.file = openInput(path.c_str());
+  existing.file = wav.openFound();
   if (existing.file == nullptr) {
     return systemProblem(path, "Cannot read", errno);
-  }
-  existing.identity = identityOf(existing.file);
-  if (existing.identity.kind != IdentityKind::known) {
-    return systemProblem(path, "Cannot read", existing.identity.error);
   }
   existing.source = fileSource(existing.file);
   auto problem = readWavLayout(existing.source, existing.layout);
@@ -169,8 +162,8 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
                      ConversionBuffers& buffers, EffectSummary* summary, ExistingWav& existing) {
   auto header =
       monoWavHeader(rate, static_cast<std::uint32_t>(effect.groupCount * wavBytesPerGroup));
-  if (!writeToUpdate(wav, header.data(), header.size())) {
-    return systemProblem(effect.wavName, "Cannot write", wav.error);
+  if (!wav.write(header.data(), header.size())) {
+    return wav.commit();
   }
   PredictorState state;
   for (std::uint64_t done = 0; done < effect.groupCount;) {
@@ -198,8 +191,8 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
         return problem;
       }
     }
-    if (!writeToUpdate(wav, buffers.wavBytes.data(), count * wavBytesPerGroup)) {
-      return systemProblem(effect.wavName, "Cannot write", wav.error);
+    if (!wav.write(buffers.wavBytes.data(), count * wavBytesPerGroup)) {
+      return wav.commit(); // which gives the write's problem
     }
     done += count;
   }
@@ -218,12 +211,12 @@ struct Page {
 };
 
 bool writingPage(const Page& page) {
-  return page.update.state == UpdateState::begun;
+  return page.update.state() == UpdateState::begun;
 }
 
 // A failed write spoils the update, which then refuses to be committed.
 void writeToPage(Page& page, const std::string& text) {
-  writeToUpdate(page.update, text.data(), text.size());
+  page.update.write(text.data(), text.size());
 }
 
 // What one run converts: the rate, whether edits may be replaced, the page, and the effect
@@ -255,17 +248,17 @@ void addToPage(Page& page, const EffectSummary& summary, std::uint32_t rate) {
   ++page.rows;
 }
 
-// Why the WAV file's name must not be written: it leads to the effect file itself (`identity`)
-// or to another of the run, whatever link leads there, or the system cannot tell.
+// Why the WAV file's name must not be written: what it held when looked up (`found`) is the
+// effect file itself (`identity`) or another of the run, or the system cannot tell.
 Outcome problemOfWavName(const Effect& effect, const FileIdentity& identity,
-                         const std::vector<RunInput>& inputs) {
+                         const FileIdentity& found, const std::vector<RunInput>& inputs) {
   const RunInput own[] = {{effect.name, identity}};
-  auto match = findInput(effect.wavName, own);
+  auto match = findInput(found, effect.wavName, own);
   if (match.problem || match.index == 0) {
     return match.problem ? match.problem
                          : Problem{effect.wavName, "Cannot create", "it is the effect file"};
   }
-  match = findInput(effect.wavName, inputs);
+  match = findInput(found, effect.wavName, inputs);
   if (match.problem || match.index < inputs.size()) {
     return match.problem
                ? match.problem
@@ -275,15 +268,17 @@ Outcome problemOfWavName(const Effect& effect, const FileIdentity& identity,
 }
 
 // Writes the WAV file for the effect through a file update, so that it is absent, as it was,
-// or complete. `identity` is the effect file's, which the WAV file must never replace.
+// or complete. `identity` is the effect file's, which the WAV file must never replace. An edit
+// found under the name is kept, and so is one saved while the effect is converted.
 Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& conversion,
                      Console console) {
-  if (auto problem = problemOfWavName(effect, identity, conversion.inputs)) {
+  FileUpdate wav;
+  auto guard = conversion.force ? UpdateGuard::sameFile : UpdateGuard::unchangedFile;
+  if (auto problem = wav.begin(effect.wavName, UpdateKind::remakeable, guard)) {
     return problem;
   }
-  FileUpdate wav;
-  if (!beginUpdate(wav, effect.wavName, UpdateKind::remakeable)) {
-    return Problem{effect.wavName, "Cannot create", reasonNotBegun(wav)};
+  if (auto problem = problemOfWavName(effect, identity, wav.found(), conversion.inputs)) {
+    return problem;
   }
   std::fprintf(console.out, "Converting %s to %s (%s)...\n", effect.name.c_str(),
                effect.wavName.c_str(), counted(effect.groupCount, "group").c_str());
@@ -297,7 +292,7 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
   ExistingWav existing;
   Outcome problem;
   if (!conversion.force) {
-    problem = openExistingWav(effect.wavName, effect.groupCount, existing);
+    problem = openExistingWav(wav, effect.wavName, effect.groupCount, existing);
   }
   if (!problem) {
     problem = decodeGroups(effect, wav, conversion.rate, conversion.buffers,
@@ -305,19 +300,14 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
   }
   closeExistingWav(existing);
   bool editKept = !problem && !existing.sameSamples;
+  if (!problem && !editKept) {
+    problem = wav.commit();
+    // Something saved or put under the name meanwhile is kept as an edit.
+    editKept = wav.targetChanged() && !conversion.force;
+  }
   if (editKept) {
     problem = Problem{effect.wavName, keptEdit, ""};
   }
-  // What was compared must still be there when the WAV file goes in: an edit saved meanwhile
-  // is kept.
-  wav.guarded = !conversion.force;
-  wav.expected = existing.identity;
-  if (!problem && !commitUpdate(wav, nullptr)) {
-    editKept = wav.targetChanged;
-    problem = editKept ? Problem{effect.wavName, keptEdit, ""}
-                       : systemProblem(effect.wavName, "Cannot write", wav.error);
-  }
-  abandonUpdate(wav);
   // The page loses nothing: an effect whose edit was kept has its row, marked.
   if (writingPage(page) && (!problem || editKept)) {
     summary.edited = editKept;
@@ -385,40 +375,59 @@ Outcome convertEffectFile(const char* path, Conversion& conversion, Console cons
   return problem;
 }
 
-// Why `path` cannot be the page: a name not ending in .html or .htm, in any case, or one that
-// leads to an effect file or a WAV file of the run; or the system cannot tell.
-Outcome problemOfPageName(const std::string& path, const std::vector<RunInput>& effects) {
+// Why the page cannot be written at `path`: a name not ending in .html or .htm, in any case.
+Outcome problemOfPageName(const std::string& path) {
   auto lower = path;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-  Problem notPage{path, "Not a page name; give a name ending in .html", ""};
   if (!lower.ends_with(".html") && !lower.ends_with(".htm")) {
-    return notPage;
-  }
-  auto files = effects;
-  for (const auto& effect : effects) {
-    files.push_back(runInput(wavNameFor(effect.name)));
-  }
-  auto match = findInput(path, files);
-  if (match.problem) {
-    return match.problem;
-  }
-  if (match.index < files.size()) {
-    return notPage;
+    return Problem{path, "Not a page name; give a name ending in .html", ""};
   }
   return std::nullopt;
 }
 
-// Begins the page, in the folder it goes in; the problem when it cannot be begun.
-Outcome beginPage(Page& page) {
+// Why the page, its name looked up, must not be written: it holds an effect file or a WAV file
+// of the run, or the system cannot tell. A WAV file's name that names nothing the system can
+// tell of is that file's own complaint, later.
+Outcome problemOfPageTarget(const Page& page, const std::vector<RunInput>& effects) {
+  auto files = effects;
+  for (const auto& effect : effects) {
+    auto wav = runInput(wavNameFor(effect.name));
+    if (wav.identity.kind != IdentityKind::unknown) {
+      files.push_back(wav);
+    }
+  }
+  auto match = findInput(page.update.found(), page.path, files);
+  if (match.problem) {
+    return match.problem;
+  }
+  if (match.index < files.size()) {
+    return Problem{page.path, "Not a page name; give a name ending in .html", ""};
+  }
+  return std::nullopt;
+}
+
+// Begins the page, in the folder it goes in: its name looked up once and checked. The problem,
+// and whether it is a usage error, when it cannot be begun.
+Outcome beginPage(Page& page, const std::vector<RunInput>& effects, bool& usageError) {
+  usageError = false;
+  if (auto problem = problemOfPageName(page.path)) {
+    usageError = true;
+    return problem;
+  }
   page.folder = absoluteFolderOf(page.path);
   if (page.folder.empty()) {
     return systemProblem(page.path, "Cannot write", errno);
   }
-  if (!beginUpdate(page.update, page.path, UpdateKind::remakeable)) {
-    return Problem{page.path, "Cannot create", reasonNotBegun(page.update)};
+  if (auto problem = page.update.begin(page.path, UpdateKind::remakeable)) {
+    return problem;
   }
-  return std::nullopt;
+  auto problem = problemOfPageTarget(page, effects);
+  usageError = problem && !problem->systemFailed;
+  if (problem) {
+    page.update.abandon();
+  }
+  return problem;
 }
 
 // Finishes the page of the files converted; a page with no row is not written.
@@ -428,18 +437,15 @@ Outcome finishPage(Page& page) {
   }
   if (page.rows == 0) {
     // A page of nothing would replace a good one.
-    abandonUpdate(page.update);
+    page.update.abandon();
     return Problem{page.path, "Not written: no effect file was converted", ""};
   }
   writeToPage(page, pageEnd(page.rows));
   if (page.problem) {
-    abandonUpdate(page.update);
+    page.update.abandon();
     return page.problem;
   }
-  if (!commitUpdate(page.update, nullptr)) {
-    return systemProblem(page.path, "Cannot write", page.update.error);
-  }
-  return std::nullopt;
+  return page.update.commit();
 }
 
 // Converts every effect file named, and writes the page when one is asked for. Returns false
@@ -449,11 +455,6 @@ bool convertAll(const std::vector<const char*>& files, Conversion& conversion, C
   bool allConverted = true;
   if (page.path != nullptr) {
     page.level = levelOfEffects(files);
-    // A page that cannot be begun is complained of, and the files are still converted.
-    if (auto problem = beginPage(page)) {
-      complain(console, *problem);
-      allConverted = false;
-    }
   }
   for (const char* file : files) {
     if (auto problem = convertEffectFile(file, conversion, console)) {
@@ -495,10 +496,13 @@ int lvlsndWavMain(int argc, const char* const* argv, Console console) {
   for (const char* file : line.operands) {
     conversion.inputs.push_back(runInput(file));
   }
+  // A page that cannot be begun, or whose name cannot be told from the run's files, stops the
+  // run before anything is converted.
   if (conversion.page.path != nullptr) {
-    if (auto problem = problemOfPageName(conversion.page.path, conversion.inputs)) {
+    bool usageError = false;
+    if (auto problem = beginPage(conversion.page, conversion.inputs, usageError)) {
       complain(console, *problem);
-      return problem->systemFailed ? exitComplaint : exitUsage;
+      return usageError ? exitUsage : exitComplaint;
     }
   }
   return convertAll(line.operands, conversion, console) ? exitDone : exitComplaint;

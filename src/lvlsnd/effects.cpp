@@ -1,7 +1,6 @@
 #include "effects.hpp"
 
 #include "file_update.hpp"
-#include "inputs.hpp"
 #include "xa_adpcm.hpp"
 
 #include <algorithm>
@@ -47,7 +46,7 @@ bool writeGroups(LevelStream& level, const SoundEntry& entry, FileUpdate& update
     for (std::size_t k = 0; k < count; ++k) {
       chunks.raw[k] = convertGroup(chunks.stored[k], entry.unitSelector);
     }
-    if (!writeToUpdate(update, chunks.raw.data(), count * rawGroupSize)) {
+    if (!update.write(chunks.raw.data(), count * rawGroupSize)) {
       return false;
     }
     remaining -= count;
@@ -58,23 +57,32 @@ bool writeGroups(LevelStream& level, const SoundEntry& entry, FileUpdate& update
 // Writes one effect file through a file update, so that it is complete or as it was. Its name
 // never leads to the level file: a level file named like one of its effects, or linked under
 // such a name, would be replaced by its own effect; when the system cannot tell, the effect is
-// not written. lvlsnd's messages give no reason.
+// not written. A name that holds nothing yet cannot be the level file. lvlsnd's messages give
+// no reason.
 Outcome writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
                     GroupChunks& chunks) {
-  const RunInput level[] = {{run.path, run.level.identity}};
-  auto match = findInput(name, level);
   FileUpdate update;
-  if (match.problem || match.index == 0 || !beginUpdate(update, name, UpdateKind::remakeable)) {
-    return Problem{name, "Cannot create", ""};
+  Problem cannotCreate{name, "Cannot create", ""};
+  if (update.begin(name, UpdateKind::remakeable)) {
+    return cannotCreate;
+  }
+  if (update.found().kind != IdentityKind::none &&
+      compareFiles(update.found(), run.level.identity) != Sameness::different) {
+    return cannotCreate;
   }
   std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
                name.c_str(), entry.groupCount, run.path, entry.groupOffset);
-  if (writeGroups(run.level, entry, update, chunks) && commitUpdate(update, nullptr)) {
-    return std::nullopt;
+  if (writeGroups(run.level, entry, update, chunks)) {
+    auto problem = update.commit();
+    if (!problem) {
+      return std::nullopt;
+    }
   }
-  abandonUpdate(update);
-  return run.level.failed ? Problem{run.path, "Cannot read", ""}
-                          : Problem{name, "Cannot write", ""};
+  if (run.level.failed) {
+    return Problem{run.path, "Cannot read", ""};
+  }
+  // Something put under the name meanwhile is what the name would have been refused for.
+  return update.targetChanged() ? cannotCreate : Problem{name, "Cannot write", ""};
 }
 
 } // namespace

@@ -10,8 +10,11 @@
 namespace lvlsnd {
 
 // What every program does first: a write past the file-size limit (ulimit -f) fails as a write,
-// reported and cleaned up, instead of ending the program (SIGXFSZ is ignored).
-void startProgram();
+// reported and cleaned up, instead of ending the program (SIGXFSZ is ignored); memory the system
+// cannot give ends the run at once with "<program>: Out of memory" and status 1, every temporary
+// file removed. `program` names it in that message and in that of a programming error.
+void startProgram(const char* program);
+const char* programName();
 
 // Standard output is flushed and closed when a program ends; when that shows that some of it
 // was never written (a full disk, a closed pipe), the program says so and ends with status 1,
@@ -41,7 +44,7 @@ int endUtf8Console(const char* program, int status);
 #ifdef _WIN32
 #define LVLSND_CONSOLE_MAIN(tool, program)                                                         \
   int wmain(int argc, wchar_t** argv) {                                                            \
-    lvlsnd::startProgram();                                                                        \
+    lvlsnd::startProgram(program);                                                                 \
     auto arguments = lvlsnd::startUtf8Console(argc, argv);                                         \
     return lvlsnd::endUtf8Console(program,                                                         \
                                   tool(argc, arguments.pointers.data(), {stdout, stderr}));        \
@@ -56,7 +59,7 @@ int endUtf8Console(const char* program, int status);
 #define LVLSND_EXPAND_WILDCARDS
 #define LVLSND_CONSOLE_MAIN(tool, program)                                                         \
   int main(int argc, char** argv) {                                                                \
-    lvlsnd::startProgram();                                                                        \
+    lvlsnd::startProgram(program);                                                                 \
     return lvlsnd::closeStandardOutput(program, tool(argc, argv, {stdout, stderr}));               \
   }
 #endif

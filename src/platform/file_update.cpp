@@ -9,8 +9,8 @@ namespace lvlsnd {
 
 namespace {
 
-// The temporary files not yet renamed or removed. It changes only while the interrupt
-// handlers are held off, so they always find it whole.
+// The temporary files not yet renamed or removed, as the user sees them. It changes only while
+// the interrupt handlers are held off, so they always find it whole.
 std::vector<std::string> temporaryFiles;
 
 void forgetTemporaryFile(const std::string& path) {
@@ -24,39 +24,19 @@ struct Leftover {
 };
 std::vector<Leftover> leftovers;
 
-void removeOrNoteLeftover(const std::string& path) {
-  if (!removeFile(path.c_str()) && errno != ENOENT) {
+void removeOrNoteLeftover(const HeldFolder& folder, const std::string& name,
+                          const std::string& path) {
+  if (!removeIn(folder, name) && errno != ENOENT) {
     leftovers.push_back({path, errno});
   }
 }
 
 // A caller broke the update's rules: it ends here, before anything is renamed or written.
-[[noreturn]] void misused(const char* what, const FileUpdate& update) {
+[[noreturn]] void misused(const char* what, const std::string& path) {
   std::fflush(stdout);
-  std::fprintf(stderr, "lvlsnd: programming error: %s (file update of %s)\n", what,
-               update.target.c_str());
+  std::fprintf(stderr, "%s: programming error: %s (file update of %s)\n", programName(), what,
+               path.c_str());
   std::abort();
-}
-
-// Removes the temporary file and takes it off the list.
-void dropTemporaryFile(const FileUpdate& update) {
-  holdInterrupts();
-  removeOrNoteLeftover(update.temporary);
-  forgetTemporaryFile(update.temporary);
-  releaseInterrupts();
-}
-
-// Creates the temporary file beside the target and lists it; false when it cannot.
-bool createTemporaryFile(FileUpdate& update) {
-  // Held from before the file exists until it is listed, so that no interrupt leaves it behind.
-  holdInterrupts();
-  update.file = createExclusiveFile(folderOf(update.target), update.temporary);
-  if (update.file != nullptr) {
-    temporaryFiles.push_back(update.temporary);
-  }
-  update.error = update.file == nullptr ? errno : 0;
-  releaseInterrupts();
-  return update.file != nullptr;
 }
 
 } // namespace
@@ -75,125 +55,195 @@ bool reportLeftoverFiles() {
   return !leftovers.empty();
 }
 
-bool beginUpdate(FileUpdate& update, const std::string& path, UpdateKind kind) {
-  std::string target;
-  if (!resolveLink(path.c_str(), target)) {
-    update.error = errno;
-    return false;
-  }
-  return beginUpdateAt(update, target, kind);
+Outcome FileUpdate::failure(const char* text, int error) {
+  return systemProblem(path_, text, error);
 }
 
-bool beginUpdateAt(FileUpdate& update, const std::string& target, UpdateKind kind) {
+Outcome FileUpdate::begin(const std::string& path, UpdateKind kind, UpdateGuard guard,
+                          LinkRule links) {
   static const bool removedAtExit = std::atexit(removeTemporaryFiles) == 0;
   (void)removedAtExit;
-  if (update.state != UpdateState::notBegun) {
-    misused("begun twice", update);
+  if (state_ != UpdateState::notBegun) {
+    misused("begun twice", path);
   }
-  update.kind = kind;
-  update.target = target;
-  auto targetKind = kindOfName(update.target.c_str(), true);
-  if (targetKind == NameKind::other || targetKind == NameKind::unknown) {
-    update.notRegular = targetKind == NameKind::other;
-    update.error = update.notRegular ? 0 : errno;
-    return false;
+  path_ = path;
+  kind_ = kind;
+  guard_ = guard;
+  // The one look-up of the name: from here on the folder is held and only the last name is used.
+  std::string target = path;
+  if (links == LinkRule::follow && !resolveLink(path.c_str(), target)) {
+    return failure("Cannot create", errno);
   }
-  if (!createTemporaryFile(update)) {
-    return false;
+  name_ = lastNameOf(target);
+  if (name_.empty() || name_ == "." || name_ == "..") {
+    return failure("Cannot create", EISDIR);
   }
-  update.state = UpdateState::begun;
+  if (!holdFolder(folderOf(target), folder_)) {
+    return failure("Cannot create", errno);
+  }
+  found_ = identityIn(folder_, name_);
+  if (found_.kind == IdentityKind::unknown) {
+    return failure("Cannot create", found_.error);
+  }
+  if (found_.kind == IdentityKind::known && !found_.regular) {
+    return Problem{path_, "Cannot create", "not a regular file"};
+  }
+  state_ = UpdateState::begun;
+  return std::nullopt;
+}
+
+std::FILE* FileUpdate::openFound() const {
+  std::FILE* file = openIn(folder_, name_);
+  if (file != nullptr && !isExpectedFile(found_, identityOf(file), UpdateGuard::unchangedFile)) {
+    std::fclose(file);
+    errno = ESTALE; // it went, or changed, since the look-up
+    return nullptr;
+  }
+  return file;
+}
+
+std::FILE* FileUpdate::newFile() {
+  if (state_ != UpdateState::begun) {
+    misused("written while not begun", path_);
+  }
+  if (file_ != nullptr || spoiled_) {
+    return file_;
+  }
+  // Held from before the file exists until it is listed, so that no interrupt leaves it behind.
+  // A name that was free needs no temporary name: the file gets its name when complete.
+  holdInterrupts();
+  bool nothingFound = found_.kind == IdentityKind::none;
+  file_ = createIn(folder_, nothingFound, kind_ == UpdateKind::remakeable, temporary_);
+  int error = errno;
+  if (file_ != nullptr && !temporary_.empty()) {
+    temporaryPath_ = pathIn(folder_.path, temporary_);
+    temporaryFiles.push_back(temporaryPath_);
+  }
+  releaseInterrupts();
+  if (file_ == nullptr) {
+    spoiled_ = failure("Cannot create", error);
+    return nullptr;
+  }
   // Every caller writes whole chunks; a buffer would only add a copy.
-  std::setvbuf(update.file, nullptr, _IONBF, 0);
-  if (kind == UpdateKind::remakeable && !giveOrdinaryPermissions(update.file)) {
-    int error = errno;
-    abandonUpdate(update);
-    update.error = error;
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  return file_;
+}
+
+bool FileUpdate::write(const void* bytes, std::size_t size) {
+  if (newFile() == nullptr) {
     return false;
   }
-  return true;
-}
-
-std::string reasonNotBegun(const FileUpdate& update) {
-  return update.notRegular ? "not a regular file" : reasonOf(update.error);
-}
-
-bool writeToUpdate(FileUpdate& update, const void* bytes, std::size_t size) {
-  if (update.state != UpdateState::begun) {
-    misused("written while not begun", update);
+  if (std::fwrite(bytes, 1, size, file_) != size) {
+    spoiled_ = failure("Cannot write", errno);
   }
-  if (!update.writeFailed && std::fwrite(bytes, 1, size, update.file) != size) {
-    update.writeFailed = true;
-    update.error = errno;
-  }
-  return !update.writeFailed;
+  return !spoiled_;
 }
 
-void abandonUpdate(FileUpdate& update) {
-  if (update.state != UpdateState::begun) {
+void FileUpdate::dropNewFile() {
+  holdInterrupts();
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  if (!temporary_.empty()) {
+    removeOrNoteLeftover(folder_, temporary_, temporaryPath_);
+    forgetTemporaryFile(temporaryPath_);
+    temporary_.clear();
+  }
+  releaseInterrupts();
+}
+
+void FileUpdate::abandon() {
+  if (state_ != UpdateState::begun) {
     return;
   }
-  std::fclose(update.file);
-  update.file = nullptr;
-  dropTemporaryFile(update);
-  update.state = UpdateState::abandoned;
+  dropNewFile();
+  releaseFolder(folder_);
+  state_ = UpdateState::abandoned;
 }
 
 namespace {
 
-// Flushes and closes the temporary file as the update's kind asks; false, with the error, when
-// either failed.
-bool closeTemporaryFile(FileUpdate& update) {
-  bool userData = update.kind == UpdateKind::userData;
-  bool written = userData ? flushToDisk(update.file) : std::fflush(update.file) == 0;
-  int error = written ? 0 : errno;
-  bool closed = std::fclose(update.file) == 0;
-  update.file = nullptr;
-  if (written && !closed) {
-    error = errno;
-  }
-  update.error = error;
-  return written && closed;
+// Flushes the new file as its kind asks; false, with errno, when it failed.
+bool flushNewFile(std::FILE* file, UpdateKind kind) {
+  return kind == UpdateKind::userData ? flushToDisk(file) : std::fflush(file) == 0;
 }
 
 } // namespace
 
-bool commitUpdate(FileUpdate& update, FileLock* targetLock) {
-  if (update.state != UpdateState::begun) {
-    misused("committed while not begun", update);
+// Puts the complete new file in place of what was found; the interrupt handlers are held off.
+Outcome FileUpdate::finalStep() {
+  auto step = FinalStep::failed;
+  bool oldFileOut = false;
+  if (temporary_.empty()) {
+    // A file of no name: named while the name is free, then closed (the name goes again when
+    // the close shows that a write was lost).
+    step = nameNewFile(file_, folder_, name_);
+    int error = errno;
+    bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (step == FinalStep::done && !closed) {
+      error = errno;
+      removeIn(folder_, name_);
+      step = FinalStep::failed;
+    }
+    errno = error;
+  } else if (found_.kind == IdentityKind::none) {
+    step = renameAsNew(folder_, temporary_, name_);
+  } else {
+    step = replaceWith(folder_, temporary_, name_, found_, guard_, oldFileOut);
   }
-  if (update.writeFailed) {
-    int error = update.error;
-    abandonUpdate(update);
-    update.error = error;
-    return false;
+  int error = errno;
+  if (!temporary_.empty() && (step != FinalStep::done || oldFileOut)) {
+    removeOrNoteLeftover(folder_, temporary_, temporaryPath_);
   }
-  if (!closeTemporaryFile(update)) {
-    dropTemporaryFile(update);
-    update.state = UpdateState::abandoned;
-    return false;
+  forgetTemporaryFile(temporaryPath_);
+  temporary_.clear();
+  targetChanged_ = step == FinalStep::changed;
+  if (step == FinalStep::done) {
+    return std::nullopt;
+  }
+  return targetChanged_ ? Problem{path_, "Changed while the run went on", ""}
+                        : failure("Cannot write", error);
+}
+
+Outcome FileUpdate::commit(FileLock* targetLock) {
+  if (state_ != UpdateState::begun) {
+    misused("committed while not begun", path_);
+  }
+  Outcome problem = spoiled_;
+  if (!problem && newFile() == nullptr) {
+    problem = spoiled_;
+  }
+  if (!problem && !flushNewFile(file_, kind_)) {
+    problem = failure("Cannot write", errno);
+  }
+  // A named file is closed before it is renamed: a close may report a write that was lost.
+  if (!problem && !temporary_.empty()) {
+    bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!closed) {
+      problem = failure("Cannot write", errno);
+    }
+  }
+  if (problem) {
+    abandon();
+    return problem;
   }
   if (targetLock != nullptr) {
     releaseLockBeforeReplacing(*targetLock);
   }
+  pauseBeforeFinalStep(name_);
   holdInterrupts();
-  bool renamed = update.guarded ? renameOverIfUnchanged(update.temporary, update.target,
-                                                        update.expected, update.targetChanged)
-                                : renameOver(update.temporary, update.target);
-  if (!renamed) {
-    update.error = errno;
-  }
-  // After a guarded rename the old file came out under the temporary file's name.
-  if (!renamed || (update.guarded && update.expected.kind == IdentityKind::known)) {
-    removeOrNoteLeftover(update.temporary);
-  }
-  forgetTemporaryFile(update.temporary);
+  problem = finalStep();
   releaseInterrupts();
-  update.state = renamed ? UpdateState::committed : UpdateState::abandoned;
-  if (renamed && update.kind == UpdateKind::userData && !flushFolder(folderOf(update.target))) {
-    update.error = errno;
-    return false;
+  bool placed = !problem;
+  if (placed && kind_ == UpdateKind::userData && !flushFolder(folder_)) {
+    problem = failure("Cannot write", errno);
   }
-  return renamed;
+  releaseFolder(folder_);
+  state_ = placed ? UpdateState::committed : UpdateState::abandoned;
+  return problem;
 }
 
 } // namespace lvlsnd

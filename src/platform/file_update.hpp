@@ -1,78 +1,116 @@
 // A file being written anew: the one way every program writes a file, new or in place of
-// another, so that it is never left half-written. Its bytes go to an exclusive temporary file
-// beside the target, ".lvlsnd-XXXXXX" (never written through an existing name or a planted
-// link), which Ctrl+C, SIGTERM, SIGHUP, SIGQUIT, closing the console or the end of the program
-// removes until it is renamed over the target.
+// another, so that it is never left half-written and never lands anywhere but where it was
+// checked.
 //
-// An update has states, as a lock file of git's does:
+// The name is looked up once, at begin: a symbolic link is resolved there (or refused), the
+// folder the file lands in is held open, and what the name holds then is `found()`. The caller
+// checks that (not an input of the run, not an edit); every later step works relative to the
+// held folder and the final name, so a link pointed elsewhere meanwhile redirects nothing. The
+// bytes go to a file of no name where the system has them (O_TMPFILE), else to an exclusive
+// temporary file beside the target, ".lvlsnd-XXXXXX", which Ctrl+C, SIGTERM, SIGHUP, SIGQUIT,
+// closing the console or the end of the program removes. The final step replaces only what
+// was found:
+//   - nothing found: the file gets the name only while it is still free;
+//   - a file found: the two are exchanged, and what came out must be that very file (unchanged
+//     too, for UpdateGuard::unchangedFile), or they are exchanged back.
+// Otherwise the commit fails with `targetChanged()` and nothing is written. Windows has no
+// exchange: there the name is looked at just before the file is moved over it.
 //
-//   notBegun --beginUpdate--> begun --commitUpdate--> committed
-//       |                       |
-//       +--(it could not)       +----abandonUpdate--> abandoned
+//   notBegun --begin--> begun --commit--> committed
+//       |                 |
+//       +--(it could not) +--abandon (or the destructor)--> abandoned
 //
-// Only a begun update holds a temporary file, and only a begun one may be written or committed:
-// beginning one that is not new, or writing or committing one that is not begun, is a
-// programming error that ends the program at once with a message, before it renames or writes
-// anything. Abandoning one that is not begun does nothing, so every way out of a function may
-// abandon, after a commit too. A write that failed spoils the update: committing it abandons it.
+// Writing or committing an update that is not begun, or beginning one twice, is a programming
+// error that ends the program at once with a message, before anything is renamed or written.
+// A write that failed spoils the update: committing it abandons it.
 #pragma once
 
 #include "file_lock.hpp"
+#include "problem.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace lvlsnd {
 
 // How much an update guards against a power cut. The user's data (a level file, its backup) is
-// forced to the disk before the rename and the folder after it, so that a power cut leaves the
-// old file or the new one, never an empty one. A file that can always be made again (an effect
-// file, a WAV file, a page) is not, so that writing it costs what copying does; it gets the
-// permissions an ordinary new file gets (0666 less the umask), where the user's data copies its
-// own.
+// forced to the disk before the final step and the folder after it, so that a power cut leaves
+// the old file or the new one, never an empty one. A file that can always be made again (an
+// effect file, a WAV file, a page) is not, so that writing it costs what copying does; it gets
+// the permissions an ordinary new file gets (0666 less the umask), where the caller copies the
+// user's data's own.
 enum class UpdateKind { userData, remakeable };
+// What the name must still hold at the final step: the file found at begin, or that file with
+// its size and modification time as they were (an edit the caller looked at and kept).
+enum class UpdateGuard { sameFile, unchangedFile };
+// A symbolic link under the name: followed once (the file it leads to is replaced, and the link
+// stays a link), or taken as something that is no regular file (a backup's name, say).
+enum class LinkRule { follow, refuse };
 enum class UpdateState { notBegun, begun, committed, abandoned };
 
-struct FileUpdate {
-  UpdateState state = UpdateState::notBegun;
-  UpdateKind kind = UpdateKind::userData;
-  std::string target;        // where the file goes: the file a symbolic link leads to
-  std::string temporary;     // the temporary file's name
-  std::FILE* file = nullptr; // open for writing, unbuffered, while begun
-  bool writeFailed = false;
-  bool notRegular = false; // it could not begin: the target is no regular file
-  int error = 0;           // errno of the step that failed
-  // What the target must still be when committed, when `guarded` (an edit checked, say): a
-  // target changed meanwhile is kept, and the commit fails with `targetChanged`.
-  bool guarded = false;
-  FileIdentity expected;
-  bool targetChanged = false;
-
-  FileUpdate() = default;
-  FileUpdate(const FileUpdate&) = delete; // one temporary file, one owner
-  FileUpdate& operator=(const FileUpdate&) = delete;
+// The folder an update's file lands in, held open (a descriptor on POSIX systems; Windows works
+// by its path), as the user sees it.
+struct HeldFolder {
+  std::string path;
+  std::intptr_t handle = -1;
 };
 
-// Begins writing the file `path` leads to. False when the link cannot be resolved, the
-// temporary file cannot be created, or the target is something else than a regular file (a
-// folder, a device) or cannot be told: nothing is ever renamed over such a thing.
-bool beginUpdate(FileUpdate& update, const std::string& path, UpdateKind kind);
-// The same for `target`, a path that resolveLink gave: it is not resolved again, so that a run
-// that resolved a link once writes where it locked, even if the link is pointed elsewhere.
-bool beginUpdateAt(FileUpdate& update, const std::string& target, UpdateKind kind);
-// Why an update could not begin: the system's words, or "not a regular file".
-std::string reasonNotBegun(const FileUpdate& update);
-// Writes `size` bytes to the temporary file; false, with the update spoiled, when they could
-// not all be written.
-bool writeToUpdate(FileUpdate& update, const void* bytes, std::size_t size);
-// Closes the temporary file and renames it over the target, flushed as its kind asks.
-// `targetLock`, when not null, guards the target; Windows renames nothing over an open file, so
-// there it is released just before the rename (elsewhere it is held through it, so no second
-// run reads the old file in between). Returns false when any step failed: the update is then
-// abandoned and the target as it was, unless only the folder's flush failed (committed).
-bool commitUpdate(FileUpdate& update, FileLock* targetLock);
-// Closes and removes the temporary file of a begun update; the target stays as it was.
-void abandonUpdate(FileUpdate& update);
+class FileUpdate {
+public:
+  FileUpdate() = default;
+  ~FileUpdate() { abandon(); }
+  FileUpdate(const FileUpdate&) = delete; // one temporary file, one owner
+  FileUpdate& operator=(const FileUpdate&) = delete;
+
+  // Looks `path` up. The problem, "Cannot create (<reason>)" naming `path`, when the link or the
+  // folder cannot be resolved or held, when the system cannot say what the name holds, or when
+  // it holds something else than a regular file (a folder, a device): nothing is ever put in
+  // place of such a thing.
+  Outcome begin(const std::string& path, UpdateKind kind, UpdateGuard guard = UpdateGuard::sameFile,
+                LinkRule links = LinkRule::follow);
+  // What the name held at begin: `none`, or the regular file's identity.
+  const FileIdentity& found() const { return found_; }
+  // Opens the file found, for reading (to compare with); null, with errno, when it cannot be
+  // opened or is no longer the file found.
+  std::FILE* openFound() const;
+  // The new file, created at the first call; null, with the problem kept for commit, when it
+  // cannot be created.
+  std::FILE* newFile();
+  // Writes `size` bytes to the new file; false, with the update spoiled, when they could not all
+  // be written.
+  bool write(const void* bytes, std::size_t size);
+  // Flushes the new file as its kind asks and puts it in place of what was found. `targetLock`,
+  // when not null, guards the target; Windows replaces no open file, so there it is released
+  // just before the final step (elsewhere it is held through it, so no second run reads the old
+  // file in between). The problem "Cannot write (<reason>)" when a step failed; the update is
+  // then abandoned and the target as it was, unless only the folder's flush failed. With
+  // `targetChanged()` when the name no longer held what was found.
+  Outcome commit(FileLock* targetLock = nullptr);
+  bool targetChanged() const { return targetChanged_; }
+  // Closes and removes the new file of a begun update; the target stays as it was. Nothing, when
+  // the update is not begun.
+  void abandon();
+  UpdateState state() const { return state_; }
+
+private:
+  Outcome failure(const char* text, int error);
+  Outcome finalStep();
+  void dropNewFile();
+
+  UpdateState state_ = UpdateState::notBegun;
+  UpdateKind kind_ = UpdateKind::userData;
+  UpdateGuard guard_ = UpdateGuard::sameFile;
+  std::string path_; // as the caller named it, for messages
+  HeldFolder folder_;
+  std::string name_; // the final name in that folder
+  FileIdentity found_;
+  std::FILE* file_ = nullptr;
+  std::string temporary_;     // the new file's name in the folder; empty while it has none
+  std::string temporaryPath_; // the same as the user sees it, for messages and the signal handlers
+  Outcome spoiled_;           // why a write or the creation failed
+  bool targetChanged_ = false;
+};
 
 } // namespace lvlsnd

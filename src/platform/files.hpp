@@ -3,15 +3,13 @@
 // too.
 #pragma once
 
+#include "problem.hpp"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace lvlsnd {
-
-// The system's words for an error number (errno), as in "No such file or directory"; empty for
-// 0.
-std::string reasonOf(int error);
 
 // Paths are UTF-8 throughout; Windows opens and removes through its wide API, since its narrow
 // one takes the ANSI code page.
@@ -41,7 +39,9 @@ struct FileIdentity {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
   std::int64_t size = 0;
-  std::int64_t modified = 0; // in the system's own units
+  std::int64_t modified = 0;      // in the system's own units
+  std::int64_t statusChanged = 0; // POSIX systems: when its size, names or permissions changed
+  bool regular = false;           // a regular file, not a folder, device or link
 };
 
 FileIdentity identityOf(std::FILE* file);

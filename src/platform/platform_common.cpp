@@ -3,16 +3,15 @@
 #include "platform_halves.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <random>
 
 namespace lvlsnd {
 
 namespace fs = std::filesystem;
-
-std::string reasonOf(int error) {
-  return error == 0 ? "" : std::strerror(error); // no number, no reason
-}
 
 Sameness compareFiles(const FileIdentity& a, const FileIdentity& b) {
   if (a.kind == IdentityKind::unknown || b.kind == IdentityKind::unknown) {
@@ -81,20 +80,76 @@ std::string lastNameOf(const std::string& path) {
   return utf8Of(pathOf(path).filename());
 }
 
-std::string temporaryNamePrefix(const std::string& folder) {
-  return folder == "." ? ".lvlsnd-" : folder + "/.lvlsnd-";
+std::string temporaryName() {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  // Seeded once: the exclusive create, not the name, keeps a planted file out.
+  static std::mt19937_64 random{std::random_device{}()};
+  std::string name = ".lvlsnd-";
+  for (int k = 0; k < 6; ++k) {
+    name += letters[random() % (sizeof letters - 1)];
+  }
+  return name;
 }
 
-bool renameAfterLooking(const std::string& from, const std::string& to,
-                        const FileIdentity& expected, bool& changed) {
-  auto now = identityOf(to.c_str());
+std::string pathIn(const std::string& folder, const std::string& name) {
+  return folder == "." ? name : folder + "/" + name;
+}
+
+bool isExpectedFile(const FileIdentity& expected, const FileIdentity& now, UpdateGuard guard) {
+  bool same = compareFiles(expected, now) == Sameness::same && now.regular;
+  return same && (guard == UpdateGuard::sameFile || unchangedSince(expected, now));
+}
+
+FinalStep replaceAfterLooking(const HeldFolder& folder, const std::string& from,
+                              const std::string& name, const FileIdentity& expected,
+                              UpdateGuard guard) {
+  auto now = identityIn(folder, name);
   if (now.kind == IdentityKind::unknown) {
     errno = now.error;
-    return false;
+    return FinalStep::failed;
   }
-  changed = expected.kind == IdentityKind::known ? !unchangedSince(expected, now)
-                                                 : now.kind != IdentityKind::none;
-  return !changed && renameOver(from, to);
+  if (!isExpectedFile(expected, now, guard)) {
+    return FinalStep::changed;
+  }
+  return renameIn(folder, from, name) ? FinalStep::done : FinalStep::failed;
+}
+
+void pauseBeforeFinalStep(const std::string& name) {
+  const char* pausedName = std::getenv("LVLSND_TEST_PAUSE_NAME");
+  const char* fifo = std::getenv("LVLSND_TEST_PAUSE_FIFO");
+  if (pausedName == nullptr || fifo == nullptr || name != pausedName) {
+    return;
+  }
+  // Opening waits for the test to open it for writing; reading ends when the test closes it.
+  if (std::FILE* pause = openFile(fifo, "rb")) {
+    while (std::fgetc(pause) != EOF) {
+    }
+    std::fclose(pause);
+  }
+}
+
+namespace {
+
+const char* nameOfProgram = "lvlsnd";
+
+// No exception is thrown for memory that is not there: with none left, not even the exception
+// could be made. The message is written with no memory of its own.
+void endOutOfMemory() {
+  std::fputs(nameOfProgram, stderr);
+  std::fputs(": Out of memory\n", stderr);
+  removeTemporaryFiles();
+  std::_Exit(1);
+}
+
+} // namespace
+
+void startProgramOnEither(const char* program) {
+  nameOfProgram = program;
+  std::set_new_handler(endOutOfMemory);
+}
+
+const char* programName() {
+  return nameOfProgram;
 }
 
 int closeStandardOutput(const char* program, int status) {

@@ -17,32 +17,63 @@ namespace lvlsnd {
 // The characters that separate folders in a path.
 extern const char* const pathSeparators;
 
-// The start of a temporary file's name in `folder`, ".lvlsnd-" there (in the current folder
-// without "./", so that messages name it as the user sees it).
-std::string temporaryNamePrefix(const std::string& folder);
-// Creates a new file for writing in `folder` under a short name nobody can predict,
-// ".lvlsnd-XXXXXX", exclusively: never through an existing name or a planted link. Null when
-// it cannot be created; `path` receives its name.
-std::FILE* createExclusiveFile(const std::string& folder, std::string& path);
-// Gives a new file the permissions an ordinary create gives (POSIX systems); false when it
-// cannot.
-bool giveOrdinaryPermissions(std::FILE* file);
-// Renames `from` over `to`, written through to the disk where the system can.
-bool renameOver(const std::string& from, const std::string& to);
-// The same, only while `to` is still `expected` (none: nothing there), unchanged. On Linux the
-// files are exchanged and what came out is looked at, then exchanged back if it changed, so no
-// save in between is lost; elsewhere `to` is looked at just before the rename. False with
-// `changed` set when it was not unchanged, or with errno when a step failed.
-bool renameOverIfUnchanged(const std::string& from, const std::string& to,
-                           const FileIdentity& expected, bool& changed);
-// The way without an exchange (platform_common.cpp): `to` looked at, then `from` renamed over it.
-bool renameAfterLooking(const std::string& from, const std::string& to,
-                        const FileIdentity& expected, bool& changed);
+// A short name for a temporary file that nobody can predict, ".lvlsnd-XXXXXX".
+std::string temporaryName();
+// `name` in `folder` as the user sees it: without "./" in the current folder, so that messages
+// name a leftover as the user would type it.
+std::string pathIn(const std::string& folder, const std::string& name);
+
+// Holds `folder` open for an update of a file in it (POSIX systems; Windows works by the path,
+// which `folder.path` keeps); false, with errno, when it cannot.
+bool holdFolder(const std::string& path, HeldFolder& folder);
+void releaseFolder(HeldFolder& folder);
+// What `name` in the folder is, a symbolic link not followed: `none` when nothing is there.
+FileIdentity identityIn(const HeldFolder& folder, const std::string& name);
+// Opens `name` in the folder for reading, a link not followed; null, with errno, when it cannot
+// or it is no regular file.
+std::FILE* openIn(const HeldFolder& folder, const std::string& name);
+// Creates a new file for writing in the folder: a file of no name where `unnamed` allows it and
+// the system can (Linux's O_TMPFILE: `temporary` is then empty), else exclusively under a
+// temporary name, never through an existing name or a planted link (`temporary` receives it).
+// `ordinary`: the permissions an ordinary new file gets; else readable by its owner alone until
+// the caller copies the user's file's own. Null, with errno, when it cannot be created.
+std::FILE* createIn(const HeldFolder& folder, bool unnamed, bool ordinary, std::string& temporary);
+
+// How a final step ended: done, refused because the name no longer held what was found (nothing
+// written), or failed (errno says why; nothing written).
+enum class FinalStep { done, changed, failed };
+// Gives the file of no name the name `name`, only while nothing is there.
+FinalStep nameNewFile(std::FILE* file, const HeldFolder& folder, const std::string& name);
+// Renames `from` to `name`, only while nothing is there.
+FinalStep renameAsNew(const HeldFolder& folder, const std::string& from, const std::string& name);
+// Puts `from` in place of `name`, only while `name` still holds `expected` (unchanged, by
+// `guard`). Where the system exchanges the two (Linux), the old file comes out under `from`
+// (`oldFileOut`), is looked at, and is exchanged back when it is not the file expected; on a
+// file system that cannot exchange, and on Windows, `name` is looked at just before `from` is
+// renamed over it.
+FinalStep replaceWith(const HeldFolder& folder, const std::string& from, const std::string& name,
+                      const FileIdentity& expected, UpdateGuard guard, bool& oldFileOut);
+// The way without an exchange (platform_common.cpp): `name` looked at, then `from` renamed over it.
+FinalStep replaceAfterLooking(const HeldFolder& folder, const std::string& from,
+                              const std::string& name, const FileIdentity& expected,
+                              UpdateGuard guard);
+// Renames `from` over `name`, whatever is there.
+bool renameIn(const HeldFolder& folder, const std::string& from, const std::string& name);
+bool removeIn(const HeldFolder& folder, const std::string& name);
+// Whether `now` is the file `expected`, and unchanged when `guard` asks.
+bool isExpectedFile(const FileIdentity& expected, const FileIdentity& now, UpdateGuard guard);
+// Waits, for a test, just before the final step of a file called `name`: when the environment
+// names it (LVLSND_TEST_PAUSE_NAME), until the FIFO LVLSND_TEST_PAUSE_FIFO has been opened for
+// writing and closed again, so that the test can change the name in between.
+void pauseBeforeFinalStep(const std::string& name);
 // Flushes the file's data to the disk.
 bool flushToDisk(std::FILE* file);
 // Flushes the folder itself, so that a rename in it is on the disk (POSIX systems; Windows
 // renames write through).
-bool flushFolder(const std::string& folder);
+bool flushFolder(const HeldFolder& folder);
+// What startProgram does on both systems: keeps the program's name for programName, and ends the
+// program when memory runs out.
+void startProgramOnEither(const char* program);
 // Releases the lock on a file that is about to be replaced where the system needs it.
 void releaseLockBeforeReplacing(FileLock& lock);
 

@@ -42,10 +42,13 @@ std::int64_t fileSize(std::FILE* file) {
   return status.st_size;
 }
 
-std::FILE* openInput(const char* path) {
+namespace {
+
+// Opens `path` (in the folder `folder`) for reading by offset: a regular file or a block device.
+std::FILE* openInputAt(int folder, const char* path, int flags) {
   // Not blocking, so that a FIFO is refused at once instead of waiting for a writer; a regular
   // file or block device then reads as usual.
-  int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int descriptor = openat(folder, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
   if (descriptor < 0) {
     return nullptr;
   }
@@ -67,21 +70,33 @@ std::FILE* openInput(const char* path) {
   return file;
 }
 
+} // namespace
+
+std::FILE* openInput(const char* path) {
+  return openInputAt(AT_FDCWD, path, 0);
+}
+
 namespace {
 
 FileIdentity identityOfStatus(const struct stat& status) {
+  auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+  };
   return {IdentityKind::known,
           0,
           static_cast<std::uint64_t>(status.st_dev),
           static_cast<std::uint64_t>(status.st_ino),
           static_cast<std::int64_t>(status.st_size),
-          static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+          nanoseconds(status.st_mtim),
+          nanoseconds(status.st_ctim),
+          S_ISREG(status.st_mode)};
 }
 
-// What a failed stat says: nothing there, or no answer.
+// What a failed stat says: nothing there, or no answer. A name too long for the system names
+// nothing that could be read or written.
 FileIdentity identityOfFailure(int error) {
-  bool nothing = error == ENOENT || error == ENOTDIR;
-  return {nothing ? IdentityKind::none : IdentityKind::unknown, error, 0, 0, 0, 0};
+  bool nothing = error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+  return {nothing ? IdentityKind::none : IdentityKind::unknown, error, 0, 0, 0, 0, 0, false};
 }
 
 } // namespace
@@ -89,7 +104,7 @@ FileIdentity identityOfFailure(int error) {
 FileIdentity identityOf(std::FILE* file) {
   struct stat status {};
   if (fstat(fileno(file), &status) != 0) {
-    return {IdentityKind::unknown, errno, 0, 0, 0, 0};
+    return {IdentityKind::unknown, errno, 0, 0, 0, 0, 0, false};
   }
   return identityOfStatus(status);
 }
@@ -250,77 +265,159 @@ void releaseLock(FileLock& lock) {
 
 void releaseLockBeforeReplacing(FileLock&) {}
 
-std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
-  path = temporaryNamePrefix(folder) + "XXXXXX";
-  // mkstemp opens with O_CREAT | O_EXCL under a random name, readable by the owner alone
-  // until the permissions are copied.
-  int descriptor = mkstemp(path.data());
+bool holdFolder(const std::string& path, HeldFolder& folder) {
+  // Readable, so that it can be flushed; a folder the user may write but not list is held for
+  // the names alone.
+  int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0 && errno == EACCES) {
+    descriptor = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
   if (descriptor < 0) {
+    return false;
+  }
+  folder = {path, descriptor};
+  return true;
+}
+
+void releaseFolder(HeldFolder& folder) {
+  if (folder.handle >= 0) {
+    close(static_cast<int>(folder.handle));
+  }
+  folder.handle = -1;
+}
+
+namespace {
+
+int descriptorOf(const HeldFolder& folder) {
+  return static_cast<int>(folder.handle);
+}
+
+} // namespace
+
+FileIdentity identityIn(const HeldFolder& folder, const std::string& name) {
+  struct stat status {};
+  return fstatat(descriptorOf(folder), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+             ? identityOfStatus(status)
+             : identityOfFailure(errno);
+}
+
+std::FILE* openIn(const HeldFolder& folder, const std::string& name) {
+  return openInputAt(descriptorOf(folder), name.c_str(), O_NOFOLLOW);
+}
+
+std::FILE* createIn(const HeldFolder& folder, bool unnamed, bool ordinary, std::string& temporary) {
+  // An ordinary create's permissions come from the umask; the user's data stays the owner's
+  // until its own are copied.
+  mode_t mode = ordinary ? 0666 : 0600;
+  // A file of no name is named through /proc when complete, so both must be there; one that
+  // cannot be made is made with a name.
+  static const bool procThere = access("/proc/self/fd", F_OK) == 0;
+  int descriptor = -1;
+  temporary.clear();
+  if (unnamed && procThere) {
+    descriptor = openat(descriptorOf(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  }
+  for (int attempt = 0; descriptor < 0 && attempt < 100; ++attempt) {
+    temporary = temporaryName();
+    descriptor = openat(descriptorOf(folder), temporary.c_str(),
+                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (descriptor < 0 && errno != EEXIST) {
+      break;
+    }
+  }
+  if (descriptor < 0) {
+    temporary.clear();
     return nullptr;
   }
   std::FILE* file = fdopen(descriptor, "wb");
   if (file == nullptr) {
+    int error = errno;
     close(descriptor);
-    unlink(path.c_str());
+    if (!temporary.empty()) {
+      unlinkat(descriptorOf(folder), temporary.c_str(), 0);
+    }
+    temporary.clear();
+    errno = error;
   }
   return file;
 }
 
-bool giveOrdinaryPermissions(std::FILE* file) {
-  static const mode_t mask = [] {
-    mode_t current = umask(0);
-    umask(current);
-    return current;
-  }();
-  return fchmod(fileno(file), 0666 & ~mask) == 0;
+FinalStep nameNewFile(std::FILE* file, const HeldFolder& folder, const std::string& name) {
+  auto self = "/proc/self/fd/" + std::to_string(fileno(file));
+  if (linkat(AT_FDCWD, self.c_str(), descriptorOf(folder), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return FinalStep::done;
+  }
+  return errno == EEXIST ? FinalStep::changed : FinalStep::failed;
 }
 
-bool renameOver(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+FinalStep renameAsNew(const HeldFolder& folder, const std::string& from, const std::string& name) {
+  int at = descriptorOf(folder);
+  if (renameat2(at, from.c_str(), at, name.c_str(), RENAME_NOREPLACE) == 0) {
+    return FinalStep::done;
+  }
+  return errno == EEXIST ? FinalStep::changed : FinalStep::failed;
 }
 
-bool renameOverIfUnchanged(const std::string& from, const std::string& to,
-                           const FileIdentity& expected, bool& changed) {
-  bool nothingThere = expected.kind != IdentityKind::known;
-  // Nothing was there: a file that appeared meanwhile stays.
-  auto flag = static_cast<unsigned>(nothingThere ? RENAME_NOREPLACE : RENAME_EXCHANGE);
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flag) != 0) {
-    if (errno == EINVAL) { // a file system that cannot exchange
-      return renameAfterLooking(from, to, expected, changed);
-    }
-    changed = errno == (nothingThere ? EEXIST : ENOENT); // ENOENT: it went meanwhile
+bool renameIn(const HeldFolder& folder, const std::string& from, const std::string& name) {
+  int at = descriptorOf(folder);
+  return renameat(at, from.c_str(), at, name.c_str()) == 0;
+}
+
+bool removeIn(const HeldFolder& folder, const std::string& name) {
+  return unlinkat(descriptorOf(folder), name.c_str(), 0) == 0;
+}
+
+namespace {
+
+// Whether the old file, out under `from` since the exchange, is the one expected; for an edit,
+// looked at once more, so that a save written into it just now is not lost.
+bool approvedOldFile(const HeldFolder& folder, const std::string& from,
+                     const FileIdentity& expected, UpdateGuard guard, int& error) {
+  auto cameOut = identityIn(folder, from);
+  error = cameOut.kind == IdentityKind::unknown ? cameOut.error : 0;
+  if (!isExpectedFile(expected, cameOut, guard)) {
     return false;
   }
-  if (nothingThere) {
+  if (guard == UpdateGuard::sameFile) {
     return true;
   }
-  // `from` now holds what was under `to`.
-  auto cameOut = identityOf(from.c_str());
-  if (unchangedSince(expected, cameOut)) {
-    return true; // the caller removes what came out with the temporary file's name
+  auto again = identityIn(folder, from);
+  error = again.kind == IdentityKind::unknown ? again.error : 0;
+  return unchangedSince(cameOut, again) && again.statusChanged == cameOut.statusChanged;
+}
+
+} // namespace
+
+FinalStep replaceWith(const HeldFolder& folder, const std::string& from, const std::string& name,
+                      const FileIdentity& expected, UpdateGuard guard, bool& oldFileOut) {
+  int at = descriptorOf(folder);
+  oldFileOut = false;
+  if (renameat2(at, from.c_str(), at, name.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno == EINVAL) { // a file system that cannot exchange
+      return replaceAfterLooking(folder, from, name, expected, guard);
+    }
+    return errno == ENOENT ? FinalStep::changed : FinalStep::failed; // ENOENT: it went
   }
-  int error = cameOut.kind == IdentityKind::unknown ? cameOut.error : 0;
-  // Back as they were; should the exchange back fail, what came out goes back over the new file,
-  // which is only made again.
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
-    std::rename(from.c_str(), to.c_str());
+  int error = 0;
+  if (approvedOldFile(folder, from, expected, guard, error)) {
+    oldFileOut = true;
+    return FinalStep::done;
   }
-  changed = error == 0;
+  // Back as they were; should the exchange back fail, what came out goes back over the new
+  // file, which is only made again.
+  if (renameat2(at, from.c_str(), at, name.c_str(), RENAME_EXCHANGE) != 0) {
+    renameat(at, from.c_str(), at, name.c_str());
+  }
   errno = error;
-  return false;
+  return error == 0 ? FinalStep::changed : FinalStep::failed;
 }
 
 bool flushToDisk(std::FILE* file) {
   return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-bool flushFolder(const std::string& folder) {
-  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) {
-    return false;
-  }
-  bool flushed = fsync(descriptor) == 0;
-  return close(descriptor) == 0 && flushed;
+bool flushFolder(const HeldFolder& folder) {
+  return fsync(descriptorOf(folder)) == 0;
 }
 
 namespace {
@@ -368,7 +465,8 @@ void releaseInterrupts() {
   sigprocmask(SIG_SETMASK, &maskBeforeHolding, nullptr);
 }
 
-void startProgram() {
+void startProgram(const char* program) {
+  startProgramOnEither(program);
   std::signal(SIGXFSZ, SIG_IGN);
 }
 

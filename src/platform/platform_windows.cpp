@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -74,8 +73,9 @@ FileIdentity identityOfHandle(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &information) == 0) {
     setErrnoFromLastError();
-    return {IdentityKind::unknown, errno, 0, 0, 0, 0};
+    return {IdentityKind::unknown, errno, 0, 0, 0, 0, 0, false};
   }
+  auto notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
   auto modified = std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32 |
                   information.ftLastWriteTime.dwLowDateTime;
   auto size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
@@ -84,7 +84,9 @@ FileIdentity identityOfHandle(HANDLE handle) {
           information.dwVolumeSerialNumber,
           std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow,
           static_cast<std::int64_t>(size),
-          static_cast<std::int64_t>(modified)};
+          static_cast<std::int64_t>(modified),
+          0,
+          (information.dwFileAttributes & notRegular) == 0};
 }
 
 } // namespace
@@ -134,20 +136,30 @@ FileIdentity identityOf(std::FILE* file) {
   return identityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
 }
 
-FileIdentity identityOf(const char* path) {
+namespace {
+
+// Which file `path` leads to; a reparse point (a link) itself when `followLinks` is false.
+FileIdentity identityOfPath(const char* path, bool followLinks) {
   // Opened for no access at all, only to ask which file the name leads to.
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   HANDLE handle =
       CreateFileW(wideOf(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     auto error = GetLastError();
     setErrnoFromLastError();
     bool nothing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    return {nothing ? IdentityKind::none : IdentityKind::unknown, errno, 0, 0, 0, 0};
+    return {nothing ? IdentityKind::none : IdentityKind::unknown, errno, 0, 0, 0, 0, 0, false};
   }
   auto identity = identityOfHandle(handle);
   CloseHandle(handle);
   return identity;
+}
+
+} // namespace
+
+FileIdentity identityOf(const char* path) {
+  return identityOfPath(path, true);
 }
 
 bool copyPermissions(std::FILE*, std::FILE*, bool) {
@@ -271,14 +283,35 @@ void releaseLockBeforeReplacing(FileLock& lock) {
   releaseLock(lock);
 }
 
-std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device random;
+bool holdFolder(const std::string& path, HeldFolder& folder) {
+  // Windows renames by path: the folder is only looked at.
+  auto attributes = GetFileAttributesW(wideOf(path.c_str()).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    setErrnoFromLastError();
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    errno = ENOTDIR;
+    return false;
+  }
+  folder = {path, -1};
+  return true;
+}
+
+void releaseFolder(HeldFolder&) {}
+
+FileIdentity identityIn(const HeldFolder& folder, const std::string& name) {
+  return identityOfPath(pathIn(folder.path, name).c_str(), false);
+}
+
+std::FILE* openIn(const HeldFolder& folder, const std::string& name) {
+  return openInput(pathIn(folder.path, name).c_str());
+}
+
+std::FILE* createIn(const HeldFolder& folder, bool, bool, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path = temporaryNamePrefix(folder);
-    for (int k = 0; k < 6; ++k) {
-      path += letters[random() % (sizeof letters - 1)];
-    }
+    temporary = temporaryName();
+    auto path = pathIn(folder.path, temporary);
     // Shared for deletion alone, so that the console handler can remove it while it is open.
     HANDLE handle = CreateFileW(wideOf(path.c_str()).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -287,35 +320,61 @@ std::FILE* createExclusiveFile(const std::string& folder, std::string& path) {
         continue;
       }
       setErrnoFromLastError();
-      return nullptr;
+      break;
     }
     int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
     std::FILE* file = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
     if (file == nullptr) {
       descriptor >= 0 ? _close(descriptor) : CloseHandle(handle);
       DeleteFileW(wideOf(path.c_str()).c_str());
+      break;
     }
     return file;
   }
+  temporary.clear();
   return nullptr;
 }
 
-bool giveOrdinaryPermissions(std::FILE*) {
-  return true; // a new Windows file is writable, as an ordinary create makes it
+FinalStep nameNewFile(std::FILE*, const HeldFolder&, const std::string&) {
+  errno = ENOSYS; // createIn makes no file of no name here
+  return FinalStep::failed;
 }
 
-bool renameOver(const std::string& from, const std::string& to) {
-  if (MoveFileExW(wideOf(from.c_str()).c_str(), wideOf(to.c_str()).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+namespace {
+
+bool moveIn(const HeldFolder& folder, const std::string& from, const std::string& name,
+            DWORD flags) {
+  auto source = wideOf(pathIn(folder.path, from).c_str());
+  auto target = wideOf(pathIn(folder.path, name).c_str());
+  if (MoveFileExW(source.c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH) == 0) {
     setErrnoFromLastError();
     return false;
   }
   return true;
 }
 
-bool renameOverIfUnchanged(const std::string& from, const std::string& to,
-                           const FileIdentity& expected, bool& changed) {
-  return renameAfterLooking(from, to, expected, changed);
+} // namespace
+
+FinalStep renameAsNew(const HeldFolder& folder, const std::string& from, const std::string& name) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+  if (moveIn(folder, from, name, 0)) {
+    return FinalStep::done;
+  }
+  return errno == EEXIST ? FinalStep::changed : FinalStep::failed;
+}
+
+FinalStep replaceWith(const HeldFolder& folder, const std::string& from, const std::string& name,
+                      const FileIdentity& expected, UpdateGuard guard, bool& oldFileOut) {
+  oldFileOut = false;
+  return replaceAfterLooking(folder, from, name, expected, guard);
+}
+
+bool renameIn(const HeldFolder& folder, const std::string& from, const std::string& name) {
+  return moveIn(folder, from, name, MOVEFILE_REPLACE_EXISTING);
+}
+
+bool removeIn(const HeldFolder& folder, const std::string& name) {
+  return removeFile(pathIn(folder.path, name).c_str());
 }
 
 bool flushToDisk(std::FILE* file) {
@@ -329,8 +388,8 @@ bool flushToDisk(std::FILE* file) {
   return true;
 }
 
-bool flushFolder(const std::string&) {
-  return true; // the rename wrote through
+bool flushFolder(const HeldFolder&) {
+  return true; // the move wrote through
 }
 
 namespace {
@@ -393,7 +452,8 @@ int endUtf8Console(const char* program, int status) {
   return status;
 }
 
-void startProgram() {
+void startProgram(const char* program) {
+  startProgramOnEither(program);
   // Windows has no file-size signal.
 }
 

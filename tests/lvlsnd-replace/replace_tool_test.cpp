@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -440,7 +441,7 @@ TEST_F(ReplaceToolTest, ALinkedLevelFileChangesWhereTheLinkLeadsAndStaysALink) {
   EXPECT_NE(levelBytes("game/level3.dat"), sampleLevelFile());
 }
 
-TEST_F(ReplaceToolTest, TheTemporaryFileIsCreatedExclusivelyAndFlushedBeforeAndAfterItsRename) {
+TEST_F(ReplaceToolTest, TheNewFilesAreFlushedBeforeAndAfterTheyAreNamed) {
   if (runningWindowsBuild() || std::system("strace -V >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "needs strace and a native build";
   }
@@ -450,38 +451,42 @@ TEST_F(ReplaceToolTest, TheTemporaryFileIsCreatedExclusivelyAndFlushedBeforeAndA
   // LeakSanitizer stops a sanitized build that runs under ptrace.
   auto command = "cd '" + scratch.work.string() +
                  "' && ASAN_OPTIONS=detect_leaks=0 strace -f -o '" + trace +
-                 "' -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 '" +
+                 "' -e trace=openat,fsync,fdatasync,rename,renameat,renameat2,linkat '" +
                  toolPath("lvlsnd-replace") + "' ../level3.dat 2 ../a.wav >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   auto bytes = readFile(trace.c_str());
   std::istringstream lines(std::string(bytes.begin(), bytes.end()));
-  // Per temporary file: created with O_EXCL, flushed, renamed, then its folder flushed.
-  std::map<std::string, std::string> descriptorOf; // temporary file or folder -> descriptor
+  // Per new file: created with no name (the backup, whose name is free) or exclusively, flushed,
+  // given its name, then its folder flushed.
+  std::set<std::string> folders;
+  std::string file;
   std::vector<std::string> steps;
   for (std::string line; std::getline(lines, line);) {
+    line.erase(0, line.find_first_not_of("0123456789 ")); // strace -f's process number
     auto result = line.substr(line.rfind("= ") + 2);
-    auto quoted = line.find('"') != std::string::npos
-                      ? line.substr(line.find('"') + 1,
-                                    line.find('"', line.find('"') + 1) - line.find('"') - 1)
-                      : "";
-    if (line.find("openat(") != std::string::npos && quoted.find(".lvlsnd-") != std::string::npos) {
+    bool opened = line.find("openat(") != std::string::npos;
+    if (opened && line.find("O_TMPFILE") != std::string::npos) {
+      steps.push_back("create unnamed");
+      file = result;
+    } else if (opened && line.find("\".lvlsnd-") != std::string::npos) {
       steps.push_back(line.find("O_EXCL") != std::string::npos ? "create exclusive" : "create");
-      descriptorOf = {{"file", result}};
-    } else if (line.find("openat(") != std::string::npos &&
-               line.find("O_DIRECTORY") != std::string::npos) {
-      descriptorOf = {{"folder", result}}; // it may reuse the closed file's number
-    } else if (line.find("fsync(" + descriptorOf["file"] + ")") != std::string::npos) {
+      file = result;
+    } else if (opened && line.find("O_DIRECTORY") != std::string::npos) {
+      folders.insert(result);
+    } else if (line.find("fsync(" + file + ")") != std::string::npos) {
       steps.push_back("flush file");
-    } else if (line.find("fsync(" + descriptorOf["folder"] + ")") != std::string::npos) {
+      file.clear();
+    } else if (line.starts_with("fsync(") &&
+               folders.count(line.substr(6, line.find(')') - 6)) == 1) {
       steps.push_back("flush folder");
-    } else if (line.find("rename") != std::string::npos &&
-               quoted.find(".lvlsnd-") != std::string::npos) {
-      steps.push_back("rename");
+    } else if (line.starts_with("linkat(") ||
+               (line.starts_with("rename") && line.find(".lvlsnd-") != std::string::npos)) {
+      steps.push_back("name");
     }
   }
   const std::vector<std::string> backupThenLevel = {
-      "create exclusive", "flush file", "rename", "flush folder",
-      "create exclusive", "flush file", "rename", "flush folder"};
+      "create unnamed",   "flush file", "name", "flush folder",
+      "create exclusive", "flush file", "name", "flush folder"};
   EXPECT_EQ(steps, backupThenLevel);
 }
 
@@ -524,6 +529,7 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
   const auto original = levelBytes();
   putWav("a.wav", toneSamples());
   putWav("slow.wav", toneSamples(), 22050);
+  putWav("long.wav", std::vector<std::int16_t>(15121, 9)); // one sample more than effect 2
   writeFile((scratch.root / "adpcm.wav").string().c_str(),
             wavFile({{"fmt ", fmtBytes(2, 1, 4)}, {"data", Bytes(8, 0)}}));
   // A level file whose only entry's groups run past its end.
@@ -682,6 +688,10 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        1,
        "../a.wav: 0.300 s, but effect 4 holds 0.201 s; shorten it or give --cut to keep its first "
        "0.201 s\n"},
+      {{path, "2", "../long.wav"},
+       1,
+       "../long.wav: 15121 samples (0.400 s), but effect 2 holds 15120 (0.400 s); shorten it or "
+       "give --cut to keep its first 0.400 s\n"},
       // Every sound is checked before anything is written, and every problem told.
       {{path, "1", "../a.wav", "2", "../slow.wav", "4", "../missing.wav"},
        1,
@@ -703,10 +713,7 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
                  "inside the file\n"},
       {{"-o", "../nodir/x.dat", path, "2", "../a.wav"},
        1,
-       "../nodir/x.dat: Cannot create (No such file or directory)\n",
-       false,
-       "Replacing effect 2 (135 groups, 0.400 s at 37800 Hz, odd units) in " + path +
-           " from ../a.wav...\n"},
+       "../nodir/x.dat: Cannot create (No such file or directory)\n"},
       {{path, "1"}, 2, "lvlsnd-replace: INDEX 1 needs a SOUND.wav after it\n" + usage},
       {{path},
        2,

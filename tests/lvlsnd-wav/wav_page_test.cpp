@@ -67,6 +67,48 @@ TEST(PageRow, ShowsThePeakAndDrawsEachColumnFromItsHighestToItsLowestSample) {
   }
 }
 
+TEST(PageRow, ShowsAnyFileNameAsTextAndLinksItByItsBytes) {
+  struct Case {
+    std::string name;
+    std::string shown; // in the row's text
+    std::string link;  // in the player's address, of the WAV file named as the effect file
+  };
+  const Case cases[] = {
+      {"<b>&\"'.raw", "&lt;b&gt;&amp;&quot;&#39;", "%3Cb%3E%26%22%27.raw"},
+      {"caf\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5.raw", "caf\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5",
+       "caf%C3%A9%E2%82%AC%F0%9F%8E%B5.raw"},
+      // Control characters as their pictures: ESC, tab, DEL.
+      {"a\x1B[31m\t\x7F.raw", "a\xE2\x90\x9B[31m\xE2\x90\x89\xE2\x90\xA1", "a%1B%5B31m%09%7F.raw"},
+      // No UTF-8: a stray byte, a cut sequence, an overlong "/", a surrogate, past U+10FFFF, and
+      // a C1 control.
+      {"\xFF\xE2\x82.raw", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", "%FF%E2%82.raw"},
+      {"\xC0\xAF\xED\xA0\x80.raw", std::string(15, ' '), "%C0%AF%ED%A0%80.raw"},
+      {"\xF4\x90\x80\x80\xC2\x9B.raw", std::string(15, ' '), "%F4%90%80%80%C2%9B.raw"},
+  };
+  for (auto c : cases) {
+    if (c.shown == std::string(15, ' ')) {
+      c.shown.clear();
+      for (int k = 0; k < 5; ++k) {
+        c.shown += "\xEF\xBF\xBD";
+      }
+    }
+    auto wav = c.name.substr(0, c.name.size() - 4) + ".wav";
+    auto summary = startSummary(c.name, wav, 1, 112);
+    auto row = pageRow(summary, "/pages", 37800).value_or("");
+    auto text = row;
+    for (auto at = text.find("<wbr>"); at != std::string::npos; at = text.find("<wbr>")) {
+      text.erase(at, 5);
+    }
+    EXPECT_NE(text.find(">" + c.shown + ".raw</td>"), std::string::npos) << c.link << ": " << row;
+    auto link = c.link.substr(0, c.link.size() - 4) + ".wav\"";
+    EXPECT_NE(row.find(link), std::string::npos) << link << ": " << row;
+    for (char byte : row) {
+      auto value = static_cast<unsigned char>(byte);
+      EXPECT_TRUE(value >= 0x20 || byte == '\n') << c.link << " puts a control byte in the page";
+    }
+  }
+}
+
 TEST(PageEnd, CountsTheEffectFilesInWords) {
   EXPECT_NE(pageEnd(1).find("<p>1 effect file.</p>"), std::string::npos);
   EXPECT_NE(pageEnd(12).find("<p>12 effect files.</p>"), std::string::npos);

@@ -197,10 +197,10 @@ TEST_F(WavToolTest, AConversionStoppedByASignalLeavesNoPartialWavAndNoTemporaryF
   writeFile((scratch.work / "long.raw").string().c_str(), randomRawGroups(2500, 6));
   auto complete = runTool(scratch, "lvlsnd-wav", {"long.raw"}).files["long.wav"];
   // Ctrl+C as the temporary file is created, as the header and as a later chunk are written,
-  // and as it is renamed into place; SIGTERM, and SIGPIPE (a page's progress piped to `head`).
+  // and as it is named in place; SIGTERM, and SIGPIPE (a page's progress piped to `head`).
   const std::pair<const char*, const char*> moments[] = {
       {"openat", "SIGINT:when=3"}, {"write", "SIGINT:when=1"},  {"write", "SIGINT:when=3"},
-      {"rename", "SIGINT:when=1"}, {"write", "SIGTERM:when=2"}, {"write", "SIGPIPE:when=2"}};
+      {"linkat", "SIGINT:when=1"}, {"write", "SIGTERM:when=2"}, {"write", "SIGPIPE:when=2"}};
   for (const auto& [call, moment] : moments) {
     fs::remove(scratch.work / "long.wav");
     auto inject = std::string("-e inject=") + call + ":signal=" + moment;
@@ -219,7 +219,7 @@ TEST_F(WavToolTest, AnEditSavedWhileTheWavFileIsWrittenIsKept) {
     GTEST_SKIP() << "needs strace and a native build";
   }
   // A run that finds the WAV file it wrote before, and an edit saved over it while the run is
-  // held back just before its rename (or the rename of a WAV file that was not there).
+  // held back just before its exchange (or the naming of a WAV file that was not there).
   writeFile((scratch.work / "a.raw").string().c_str(), randomRawGroups(3, 8));
   const Bytes edit = monoWav(std::vector<std::int16_t>(336, 7));
   for (bool existed : {true, false}) {
@@ -232,7 +232,7 @@ TEST_F(WavToolTest, AnEditSavedWhileTheWavFileIsWrittenIsKept) {
     writeFile((scratch.root / "edit.wav").string().c_str(), edit);
     auto run = runToolUnder(scratch,
                             save + "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e "
-                                   "inject=renameat2:delay_enter=1500000:when=1",
+                                   "inject=renameat2,linkat:delay_enter=1500000:when=1",
                             "lvlsnd-wav", {"a.raw"});
     std::system("wait; sleep 0.6");
     EXPECT_EQ(run.status, 1) << existed;

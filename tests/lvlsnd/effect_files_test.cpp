@@ -198,9 +198,9 @@ TEST_F(EffectFilesTest, AnEffectStoppedByASignalIsCompleteOrAsItWasAndNoTemporar
   const Bytes old(5000, 0x42);
   const std::map<std::string, Bytes> complete = {{"effect5_1.raw", effectOf(layout.tail, 0)},
                                                  {"effect5_2.raw", effectOf(layout.tail, 1)}};
-  const char* moments[] = {"write:signal=SIGINT:when=1", "write:signal=SIGTERM:when=2",
-                           "write:signal=SIGHUP:when=3", "rename:signal=SIGINT:when=2",
-                           "openat:signal=SIGQUIT:when=4"};
+  const char* moments[] = {"write:signal=SIGINT:when=1",  "write:signal=SIGTERM:when=2",
+                           "write:signal=SIGHUP:when=3",  "renameat2:signal=SIGINT:when=1",
+                           "linkat:signal=SIGINT:when=1", "openat:signal=SIGQUIT:when=4"};
   for (const char* moment : moments) {
     fs::remove_all(scratch.work);
     fs::create_directory(scratch.work);

@@ -1,10 +1,13 @@
 #include "problem.hpp"
 
-#include "files.hpp"
-
 #include <cerrno>
+#include <cstring>
 
 namespace lvlsnd {
+
+std::string reasonOf(int error) {
+  return error == 0 ? "" : std::strerror(error); // no number, no reason
+}
 
 Problem systemProblem(const std::string& name, const std::string& text, int error) {
   return {name, text, reasonOf(error), true};

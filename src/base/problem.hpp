@@ -19,6 +19,9 @@ struct Problem {
 // What a step that can fail returns: nothing when it did what was asked.
 using Outcome = std::optional<Problem>;
 
+// The system's words for an error number (errno), as in "No such file or directory"; empty for
+// 0.
+std::string reasonOf(int error);
 // A problem of the system's, with its reason by its error number (errno).
 Problem systemProblem(const std::string& name, const std::string& text, int error);
 // The problem of an open file whose size fileSize could not give, by its errno: no regular
