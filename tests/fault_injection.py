@@ -1,23 +1,27 @@
 #!/usr/bin/env python3
 """Makes each system call of the three programs fail once, in turn, and checks what they leave.
 
-    tests/fault_injection.py BUILD_DIR
+    tests/fault_injection.py BUILD_DIR [CALL...]
+
+(the calls named, when any are, and nothing else);
 
 For read and lseek (EIO), write (ENOSPC), openat (EACCES), close (EIO), fsync and fdatasync
-(EIO), rename and renameat2 (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and fchmod (EPERM) and
-readlink (EIO), every call of a clean run is made to fail in a run of its own under
-`strace -e inject=CALL:error=ERRNO:when=N` (unlink EACCES, getcwd ENOENT and flistxattr EIO
-too), in fifteen scenarios (lvlsnd; lvlsnd-wav with and without its page; lvlsnd-replace in
+(EIO), rename, renameat and renameat2 (EXDEV), newfstatat (EIO: stat, lstat, fstat), fchown and
+fchmod (EPERM), readlink and linkat (EIO), every call of a clean run is made to fail in a run of its own under
+`strace -e inject=CALL:error=ERRNO:when=N` (unlink and unlinkat EACCES, getcwd ENOENT and
+flistxattr EIO too), in fifteen scenarios (lvlsnd; lvlsnd-wav with and without its page; lvlsnd-replace in
 place, with -o, over an existing backup, through a link and with a batch of sounds; and the
 refusals below); standard
-output on /dev/full, a file-size limit (ulimit -f) smaller than every output, and a SIGHUP
+output on /dev/full, a file-size limit (ulimit -f) smaller than every output, address-space
+limits (ulimit -v) that leave no memory or no thread, and a SIGHUP
 ignored from the start (nohup), delivered at the first write, are tried too. Each run
 must hold: every file is as before or exactly as a clean run writes it (no temporary file, no
 partial file under its final name, a level file old or new; a page, whole, lists the files
 converted; a temporary file that could not be removed is named on standard error); a failed call spoils one effect at
 most (every effect announced after a spoiled one is exactly what a clean run writes, so a bad
 sector does not spoil the rest of the level); and a run that did not do all a clean run does
-ends with a message naming a file and a status other than 0. Some scenarios are refusals (a
+ends with a message naming a file and a status other than 0, and so does a run whose flush of
+the user's data (fsync) failed. Some scenarios are refusals (a
 level file named like its first effect, an effect file linked under the name of its WAV file,
 an edited WAV, a batch with one WAV file at another rate): their clean run refuses, and a faulty one must refuse as well, every file byte
 for byte as it was. A failure inside the dynamic loader, before the program starts, is skipped.
@@ -39,7 +43,8 @@ import wave
 FAULTS = {"read": "EIO", "lseek": "EIO", "write": "ENOSPC", "openat": "EACCES",
           "close": "EIO", "fsync": "EIO", "fdatasync": "EIO", "rename": "EXDEV", "renameat2": "EXDEV",
           "newfstatat": "EIO", "fchown": "EPERM", "fchmod": "EPERM", "readlink": "EIO",
-          "unlink": "EACCES", "getcwd": "ENOENT", "flistxattr": "EIO"}
+          "unlink": "EACCES", "getcwd": "ENOENT", "flistxattr": "EIO", "linkat": "EIO",
+          "unlinkat": "EACCES", "renameat": "EXDEV"}
 LOADER_FAILURE = "error while loading shared libraries"
 # An input that starts so is a symbolic link to the file named after it.
 LINK = b"link:"
@@ -87,7 +92,7 @@ class Run:
 
 
 def run(build, scenario, strace_args=(), stdout_path=None, file_size_limit=None,
-        hangup_ignored=False):
+        hangup_ignored=False, memory_limit=None):
     program, arguments, inputs = scenario
     links = {name: data[len(LINK):] for name, data in inputs.items() if data.startswith(LINK)}
     folder = tempfile.mkdtemp(prefix="lvlsnd-fault-")
@@ -106,6 +111,8 @@ def run(build, scenario, strace_args=(), stdout_path=None, file_size_limit=None,
             def start():
                 if file_size_limit is not None:
                     resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+                if memory_limit is not None:
+                    resource.setrlimit(resource.RLIMIT_AS, (memory_limit, memory_limit))
                 if hangup_ignored:
                     signal.signal(signal.SIGHUP, signal.SIG_IGN)
             status = subprocess.run(command, cwd=work, stdout=out, stderr=err, preexec_fn=start,
@@ -184,6 +191,10 @@ def problems_of(scenario, clean, faulty, one_call, point):
         {program} | left_named
     named = lambda line: line.split(": ")[0] in known or \
         os.path.basename(line.split(": ")[0]) in known  # a link's target named by its full path
+    # A flush of the user's data (a level file, its backup, their folder) that failed is never
+    # success: the data may not be on the disk.
+    if faulty.status == 0 and point.startswith(("fsync ", "fdatasync ")):
+        problems.append(f"status 0 after a failed {point}")
     if faulty.status == 0:
         if complained or clean.status != 0:
             problems.append("status 0 with a complaint, or where a clean run refuses: "
@@ -200,9 +211,10 @@ def problems_of(scenario, clean, faulty, one_call, point):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         sys.exit(__doc__)
     build = os.path.abspath(sys.argv[1])
+    only = set(sys.argv[2:])
     if shutil.which("strace") is None or subprocess.run(
             ["strace", "-o", "/dev/null", "true"], stderr=subprocess.DEVNULL).returncode != 0:
         print("strace cannot trace here: skipped")
@@ -265,17 +277,24 @@ def main():
         faulty_runs.append(("SIGHUP ignored at start", lambda: run(
             build, scenario, ["strace", "-f", "-o", "/dev/null", "-e",
                               "inject=write:signal=SIGHUP:when=1"], hangup_ignored=True)))
+        # ulimit -v: memory or a thread the system cannot give ends the run with a message.
+        for kib in (6000, 9000, 12000, 24000):
+            faulty_runs.append((f"address space limited to {kib} KiB", lambda kib=kib: run(
+                build, scenario, memory_limit=kib * 1024)))
         # ulimit -f: every output of these scenarios is larger than half a megabyte.
         faulty_runs.append(("file size limited to 500000 bytes",
                             lambda: run(build, scenario, file_size_limit=500000)))
+        if only:  # the calls named alone
+            faulty_runs = [(point, attempt) for point, attempt in faulty_runs
+                           if point.split(" ")[0] in only]
         for point, attempt in faulty_runs:
             faulty = attempt()
             if faulty.status == 127 and LOADER_FAILURE in faulty.err:
                 skipped += 1
                 continue
             tried += 1
-            problems = problems_of(scenario, clean, faulty, not point.startswith("file size"),
-                                   point)
+            problems = problems_of(scenario, clean, faulty,
+                                   not point.startswith(("file size", "address space")), point)
             if point == "stdout on /dev/full" and clean.out and \
                     f"{scenario[0]}: Cannot write standard output" not in faulty.err:
                 problems.append("the lost standard output is not reported")

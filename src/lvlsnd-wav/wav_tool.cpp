@@ -72,7 +72,12 @@ Outcome openExistingWav(const FileUpdate& wav, const std::string& path, std::uin
   if (wav.found().kind == IdentityKind::none) {
     return std::nullopt;
   }
-  existing.file = wav.openFound();
+  bool changed = false;
+  existing.file = wav.openFound(changed);
+  if (changed) {
+    existing.sameSamples = false; // saved meanwhile: an edit
+    return std::nullopt;
+  }
   if (existing.file == nullptr) {
     return systemProblem(path, "Cannot read", errno);
   }

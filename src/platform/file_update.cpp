@@ -92,13 +92,17 @@ Outcome FileUpdate::begin(const std::string& path, UpdateKind kind, UpdateGuard 
   return std::nullopt;
 }
 
-std::FILE* FileUpdate::openFound() const {
+std::FILE* FileUpdate::openFound(bool& changed) const {
   std::FILE* file = openIn(folder_, name_);
-  if (file != nullptr && !isExpectedFile(found_, identityOf(file), UpdateGuard::unchangedFile)) {
+  int error = errno;
+  auto opened = file != nullptr ? identityOf(file) : identityIn(folder_, name_);
+  changed = opened.kind != IdentityKind::unknown &&
+            !isExpectedFile(found_, opened, UpdateGuard::unchangedFile);
+  if (file != nullptr && changed) {
     std::fclose(file);
-    errno = ESTALE; // it went, or changed, since the look-up
-    return nullptr;
+    file = nullptr;
   }
+  errno = file == nullptr && !changed ? error : 0;
   return file;
 }
 
@@ -203,7 +207,7 @@ Outcome FileUpdate::finalStep() {
   if (step == FinalStep::done) {
     return std::nullopt;
   }
-  return targetChanged_ ? Problem{path_, "Changed while the run went on", ""}
+  return targetChanged_ ? Problem{path_, "Changed during the run; not written", ""}
                         : failure("Cannot write", error);
 }
 

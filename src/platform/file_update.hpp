@@ -72,9 +72,9 @@ public:
                 LinkRule links = LinkRule::follow);
   // What the name held at begin: `none`, or the regular file's identity.
   const FileIdentity& found() const { return found_; }
-  // Opens the file found, for reading (to compare with); null, with errno, when it cannot be
-  // opened or is no longer the file found.
-  std::FILE* openFound() const;
+  // Opens the file found, for reading (to compare with); null, with `changed` when the name no
+  // longer holds it as it was, or with errno when it cannot be opened.
+  std::FILE* openFound(bool& changed) const;
   // The new file, created at the first call; null, with the problem kept for commit, when it
   // cannot be created.
   std::FILE* newFile();
