@@ -56,7 +56,7 @@ Problem outChanged(const LevelTarget& level) {
 Outcome checkOut(LevelTarget& level, std::span<const RunInput> wavs) {
   const char* out = level.outPath;
   auto refused = [&](const std::string& text) { return Problem{out, text, ""}; };
-  if (auto problem = level.update.begin(out, UpdateKind::userData)) {
+  if (auto problem = level.update.begin(out, {.kind = UpdateKind::userData})) {
     return problem->systemFailed ? *problem : refused("Not a regular file");
   }
   const auto& found = level.update.found();
@@ -289,7 +289,7 @@ namespace {
 Outcome checkBackup(LevelTarget& level) {
   auto name = level.target + ".bak";
   auto problem =
-      level.backup.begin(name, UpdateKind::userData, UpdateGuard::sameFile, LinkRule::refuse);
+      level.backup.begin(name, {.kind = UpdateKind::userData, .links = LinkRule::refuse});
   if (problem) {
     return problem->systemFailed
                ? Problem{name, "Cannot read", problem->reason, true}
@@ -330,8 +330,8 @@ Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs) {
     return systemProblem(path, "Cannot read", errno);
   }
   // The level file is replaced only while its name holds the locked file.
-  if (auto problem = level.update.begin(level.target, UpdateKind::userData, UpdateGuard::sameFile,
-                                        LinkRule::refuse)) {
+  if (auto problem = level.update.begin(
+          level.target, {.kind = UpdateKind::userData, .links = LinkRule::refuse})) {
     problem->name = path;
     return problem->systemFailed ? *problem : Problem{path, "Being changed by another run", ""};
   }

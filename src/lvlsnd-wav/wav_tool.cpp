@@ -11,6 +11,7 @@
 #include "xa_adpcm.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -161,13 +162,19 @@ Outcome decodeChunk(const Effect& effect, std::uint64_t first, std::size_t count
   return std::nullopt;
 }
 
-// Writes the WAV header, then decodes the effect's groups into `wav`, into `summary` when there
-// is one, and compares them with `existing` while it holds the same.
+// The header of the WAV file of the effect's groups.
+std::array<std::uint8_t, 44> wavHeaderOf(const Effect& effect, std::uint32_t rate) {
+  return monoWavHeader(rate, static_cast<std::uint32_t>(effect.groupCount * wavBytesPerGroup));
+}
+
+// Decodes the effect's groups into `summary` when there is one, and compares them with
+// `existing` while it holds the same; with no existing WAV file to compare with, writes them
+// into `wav`, after the header.
 Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
                      ConversionBuffers& buffers, EffectSummary* summary, ExistingWav& existing) {
-  auto header =
-      monoWavHeader(rate, static_cast<std::uint32_t>(effect.groupCount * wavBytesPerGroup));
-  if (!wav.write(header.data(), header.size())) {
+  bool writing = existing.file == nullptr;
+  auto header = wavHeaderOf(effect, rate);
+  if (writing && !wav.write(header.data(), header.size())) {
     return wav.commit();
   }
   PredictorState state;
@@ -188,20 +195,81 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
     if (summary != nullptr) {
       summarize(*summary, decoded);
     }
-    if (existing.file != nullptr && existing.sameSamples) {
-      auto bytes = std::span(buffers.wavBytes).first(count * wavBytesPerGroup);
+    auto bytes = std::span(buffers.wavBytes).first(count * wavBytesPerGroup);
+    if (!writing && existing.sameSamples) {
       problem =
           compareWithExisting(existing, done * samplesPerEffectGroup, bytes, buffers.existingBytes);
       if (problem) {
         return problem;
       }
     }
-    if (!wav.write(buffers.wavBytes.data(), count * wavBytesPerGroup)) {
+    if (writing && !wav.write(bytes.data(), bytes.size())) {
       return wav.commit(); // which gives the write's problem
     }
     done += count;
   }
   return std::nullopt;
+}
+
+// Whether the existing WAV file, holding the effect's samples, is byte for byte the file about
+// to be written: `header`, then the samples, then nothing. The problem when it cannot be read.
+Outcome isWrittenAlready(ExistingWav& existing, std::span<const std::uint8_t> header,
+                         std::uint64_t dataBytes, bool& written) {
+  std::array<std::uint8_t, 44> held{};
+  auto read = readAt(existing.source, 0, held);
+  if (read.failed) {
+    return systemProblem(existing.name, "Cannot read", read.error);
+  }
+  auto size = fileSize(existing.file);
+  written = size >= 0 && static_cast<std::uint64_t>(size) == header.size() + dataBytes &&
+            read.got == held.size() && std::equal(held.begin(), held.end(), header.begin());
+  return std::nullopt;
+}
+
+// Writes the WAV file as `header` and the existing file's samples, which are the effect's own:
+// the same samples under another rate, or without another program's chunks.
+Outcome writeFromExisting(ExistingWav& existing, std::span<const std::uint8_t> header,
+                          std::uint64_t dataBytes, FileUpdate& wav,
+                          std::span<std::uint8_t> buffer) {
+  if (!wav.write(header.data(), header.size())) {
+    return wav.commit();
+  }
+  for (std::uint64_t done = 0; done < dataBytes;) {
+    auto chunk = buffer.first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(dataBytes - done, buffer.size())));
+    auto read =
+        readAt(existing.source, existing.layout.dataStart + static_cast<std::int64_t>(done), chunk);
+    if (read.failed || read.got != chunk.size()) {
+      return read.failed
+                 ? systemProblem(existing.name, "Cannot read", read.error)
+                 : Problem{existing.name, "Cannot read", "it got shorter while it was read"};
+    }
+    if (!wav.write(chunk.data(), chunk.size())) {
+      return wav.commit();
+    }
+    done += chunk.size();
+  }
+  return std::nullopt;
+}
+
+// Puts the effect's WAV file in place once its samples are known to be the existing file's, or
+// there is none: from the existing file (nothing at all when it is the very file), else as
+// decoded.
+Outcome finishWavFile(Effect& effect, FileUpdate& wav, std::uint32_t rate,
+                      ConversionBuffers& buffers, ExistingWav& existing) {
+  if (existing.file != nullptr) {
+    auto header = wavHeaderOf(effect, rate);
+    auto dataBytes = effect.groupCount * wavBytesPerGroup;
+    bool written = false;
+    auto problem = isWrittenAlready(existing, header, dataBytes, written);
+    if (!problem && !written) {
+      problem = writeFromExisting(existing, header, dataBytes, wav, buffers.existingBytes);
+    }
+    if (problem || written) {
+      return problem;
+    }
+  }
+  return wav.commit();
 }
 
 // The page of the files converted, written as they are: its update, and how many rows it has.
@@ -279,7 +347,7 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
                      Console console) {
   FileUpdate wav;
   auto guard = conversion.force ? UpdateGuard::sameFile : UpdateGuard::unchangedFile;
-  if (auto problem = wav.begin(effect.wavName, UpdateKind::remakeable, guard)) {
+  if (auto problem = wav.begin(effect.wavName, {.guard = guard})) {
     return problem;
   }
   if (auto problem = problemOfWavName(effect, identity, wav.found(), conversion.inputs)) {
@@ -303,13 +371,12 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
     problem = decodeGroups(effect, wav, conversion.rate, conversion.buffers,
                            writingPage(page) ? &summary : nullptr, existing);
   }
-  closeExistingWav(existing);
-  bool editKept = !problem && !existing.sameSamples;
-  if (!problem && !editKept) {
-    problem = wav.commit();
-    // Something saved or put under the name meanwhile is kept as an edit.
-    editKept = wav.targetChanged() && !conversion.force;
+  if (!problem && existing.sameSamples) {
+    problem = finishWavFile(effect, wav, conversion.rate, conversion.buffers, existing);
   }
+  closeExistingWav(existing);
+  // Other samples, or something saved or put under the name meanwhile, are kept as an edit.
+  bool editKept = !conversion.force && ((!problem && !existing.sameSamples) || wav.targetChanged());
   if (editKept) {
     problem = Problem{effect.wavName, keptEdit, ""};
   }
@@ -424,7 +491,7 @@ Outcome beginPage(Page& page, const std::vector<RunInput>& effects, bool& usageE
   if (page.folder.empty()) {
     return systemProblem(page.path, "Cannot write", errno);
   }
-  if (auto problem = page.update.begin(page.path, UpdateKind::remakeable)) {
+  if (auto problem = page.update.begin(page.path, {})) {
     return problem;
   }
   auto problem = problemOfPageTarget(page, effects);

@@ -57,26 +57,27 @@ bool writeGroups(LevelStream& level, const SoundEntry& entry, FileUpdate& update
 // Writes one effect file through a file update, so that it is complete or as it was. Its name
 // never leads to the level file: a level file named like one of its effects, or linked under
 // such a name, would be replaced by its own effect; when the system cannot tell, the effect is
-// not written. A name that holds nothing yet cannot be the level file. lvlsnd's messages give
-// no reason.
+// not written. A name that holds nothing cannot be the level file, so it is looked at only when
+// it turns out taken, once the effect is written. The progress line comes once the file could
+// be created and its name was not refused, before any complaint of its writing. lvlsnd's
+// messages give no reason.
 Outcome writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& name,
                     GroupChunks& chunks) {
   FileUpdate update;
   Problem cannotCreate{name, "Cannot create", ""};
-  if (update.begin(name, UpdateKind::remakeable)) {
+  if (update.begin(name, {.lookUp = LookUp::whenTaken, .avoid = {run.level.identity}}) ||
+      update.newFile() == nullptr) {
     return cannotCreate;
   }
-  if (update.found().kind != IdentityKind::none &&
-      compareFiles(update.found(), run.level.identity) != Sameness::different) {
+  bool written = writeGroups(run.level, entry, update, chunks);
+  auto problem = written ? update.commit() : std::nullopt;
+  if (update.nameRefused()) {
     return cannotCreate;
   }
   std::fprintf(run.console.out, "Extracting %s (%d groups) from %s @$%" PRIx32 "...\n",
                name.c_str(), entry.groupCount, run.path, entry.groupOffset);
-  if (writeGroups(run.level, entry, update, chunks)) {
-    auto problem = update.commit();
-    if (!problem) {
-      return std::nullopt;
-    }
+  if (written && !problem) {
+    return std::nullopt;
   }
   if (run.level.failed) {
     return Problem{run.path, "Cannot read", ""};

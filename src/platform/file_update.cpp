@@ -55,41 +55,101 @@ bool reportLeftoverFiles() {
   return !leftovers.empty();
 }
 
+namespace {
+
+// The folders files are written in, each held open from its first update to the end of the run:
+// a run writes many files into one folder, which is looked up once.
+std::vector<HeldFolder> heldFolders;
+
+bool holdFolderOnce(const std::string& path, HeldFolder& folder) {
+  for (const auto& held : heldFolders) {
+    if (held.path == path) {
+      folder = held;
+      return true;
+    }
+  }
+  if (!holdFolder(path, folder)) {
+    return false;
+  }
+  heldFolders.push_back(folder);
+  return true;
+}
+
+} // namespace
+
+bool FileUpdate::holdFolderOf(const std::string& path) {
+  name_ = lastNameOf(path);
+  if (name_.empty() || name_ == "." || name_ == "..") {
+    errno = EISDIR;
+    return false;
+  }
+  return holdFolderOnce(folderOf(path), folder_);
+}
+
 Outcome FileUpdate::failure(const char* text, int error) {
   return systemProblem(path_, text, error);
 }
 
-Outcome FileUpdate::begin(const std::string& path, UpdateKind kind, UpdateGuard guard,
-                          LinkRule links) {
-  static const bool removedAtExit = std::atexit(removeTemporaryFiles) == 0;
-  (void)removedAtExit;
-  if (state_ != UpdateState::notBegun) {
-    misused("begun twice", path);
-  }
-  path_ = path;
-  kind_ = kind;
-  guard_ = guard;
-  // The one look-up of the name: from here on the folder is held and only the last name is used.
-  std::string target = path;
-  if (links == LinkRule::follow && !resolveLink(path.c_str(), target)) {
-    return failure("Cannot create", errno);
-  }
-  name_ = lastNameOf(target);
-  if (name_.empty() || name_ == "." || name_ == "..") {
-    return failure("Cannot create", EISDIR);
-  }
-  if (!holdFolder(folderOf(target), folder_)) {
-    return failure("Cannot create", errno);
-  }
+// The one look at the name: a link followed once to the file it leads to (whose folder is then
+// the one held), and what is there told apart. Refused when that is no regular file, one of the
+// files to avoid, or cannot be told.
+Outcome FileUpdate::lookUpName() {
+  lookedUp_ = true;
   found_ = identityIn(folder_, name_);
+  if (found_.kind == IdentityKind::known && !found_.regular && rules_.links == LinkRule::follow) {
+    std::string target;
+    if (!resolveLink(path_.c_str(), target)) {
+      return failure("Cannot create", errno);
+    }
+    if (target != path_) {
+      if (!holdFolderOf(target)) {
+        return failure("Cannot create", errno);
+      }
+      found_ = identityIn(folder_, name_);
+    }
+  }
+  nameRefused_ = true;
   if (found_.kind == IdentityKind::unknown) {
     return failure("Cannot create", found_.error);
   }
   if (found_.kind == IdentityKind::known && !found_.regular) {
     return Problem{path_, "Cannot create", "not a regular file"};
   }
+  for (const auto& avoided : rules_.avoid) {
+    if (found_.kind == IdentityKind::known &&
+        compareFiles(found_, avoided) != Sameness::different) {
+      return Problem{path_, "Cannot create", ""};
+    }
+  }
+  nameRefused_ = false;
+  return std::nullopt;
+}
+
+Outcome FileUpdate::begin(const std::string& path, UpdateRules rules) {
+  static const bool removedAtExit = std::atexit(removeTemporaryFiles) == 0;
+  (void)removedAtExit;
+  if (state_ != UpdateState::notBegun) {
+    misused("begun twice", path);
+  }
+  path_ = path;
+  rules_ = std::move(rules);
+  if (!holdFolderOf(path)) {
+    return failure("Cannot create", errno);
+  }
+  if (rules_.lookUp == LookUp::atBegin) {
+    if (auto problem = lookUpName()) {
+      return problem;
+    }
+  }
   state_ = UpdateState::begun;
   return std::nullopt;
+}
+
+const FileIdentity& FileUpdate::found() const {
+  if (!lookedUp_) {
+    misused("asked what it found before it looked", path_);
+  }
+  return found_;
 }
 
 std::FILE* FileUpdate::openFound(bool& changed) const {
@@ -113,23 +173,35 @@ std::FILE* FileUpdate::newFile() {
   if (file_ != nullptr || spoiled_) {
     return file_;
   }
-  // Held from before the file exists until it is listed, so that no interrupt leaves it behind.
-  // A name that was free needs no temporary name: the file gets its name when complete.
-  holdInterrupts();
-  bool nothingFound = found_.kind == IdentityKind::none;
-  file_ = createIn(folder_, nothingFound, kind_ == UpdateKind::remakeable, temporary_);
-  int error = errno;
-  if (file_ != nullptr && !temporary_.empty()) {
-    temporaryPath_ = pathIn(folder_.path, temporary_);
-    temporaryFiles.push_back(temporaryPath_);
+  // A name that holds nothing needs no temporary name: the file gets its name when complete, and
+  // until then no interrupt can leave it behind. A name not looked at yet is taken to hold
+  // nothing until the final step finds otherwise.
+  bool remakeable = rules_.kind == UpdateKind::remakeable;
+  if (!lookedUp_ || found_.kind == IdentityKind::none) {
+    file_ = createUnnamedIn(folder_, remakeable);
   }
-  releaseInterrupts();
-  if (file_ == nullptr) {
-    spoiled_ = failure("Cannot create", error);
-    return nullptr;
+  if (file_ == nullptr && !lookedUp_) {
+    spoiled_ = lookUpName();
   }
-  // Every caller writes whole chunks; a buffer would only add a copy.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+  if (file_ == nullptr && !spoiled_) {
+    // Held from before the file exists until it is listed, so that no interrupt leaves it
+    // behind.
+    holdInterrupts();
+    file_ = createNamedIn(folder_, remakeable, temporary_);
+    int error = errno;
+    if (file_ != nullptr) {
+      temporaryPath_ = pathIn(folder_.path, temporary_);
+      temporaryFiles.push_back(temporaryPath_);
+    }
+    releaseInterrupts();
+    if (file_ == nullptr) {
+      spoiled_ = failure("Cannot create", error);
+    }
+  }
+  if (file_ != nullptr) {
+    // Every caller writes whole chunks; a buffer would only add a copy.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+  }
   return file_;
 }
 
@@ -144,17 +216,17 @@ bool FileUpdate::write(const void* bytes, std::size_t size) {
 }
 
 void FileUpdate::dropNewFile() {
-  holdInterrupts();
   if (file_ != nullptr) {
     std::fclose(file_);
     file_ = nullptr;
   }
   if (!temporary_.empty()) {
+    holdInterrupts();
     removeOrNoteLeftover(folder_, temporary_, temporaryPath_);
     forgetTemporaryFile(temporaryPath_);
     temporary_.clear();
+    releaseInterrupts();
   }
-  releaseInterrupts();
 }
 
 void FileUpdate::abandon() {
@@ -162,7 +234,6 @@ void FileUpdate::abandon() {
     return;
   }
   dropNewFile();
-  releaseFolder(folder_);
   state_ = UpdateState::abandoned;
 }
 
@@ -175,18 +246,66 @@ bool flushNewFile(std::FILE* file, UpdateKind kind) {
 
 } // namespace
 
-// Puts the complete new file in place of what was found; the interrupt handlers are held off.
+// Gives the complete file of no name its name while the name is free. A name not looked at yet
+// that turns out taken is looked at now: a link leads elsewhere, where the name may be free; a
+// file there that may be replaced is replaced as a file found at begin is, through a temporary
+// name.
+FinalStep FileUpdate::nameUnnamedFile() {
+  auto step = nameNewFile(file_, folder_, name_);
+  if (step != FinalStep::changed || lookedUp_) {
+    return step;
+  }
+  if ((spoiled_ = lookUpName())) {
+    return FinalStep::failed;
+  }
+  if (found_.kind == IdentityKind::none) {
+    return nameNewFile(file_, folder_, name_);
+  }
+  if (!giveTemporaryName()) {
+    return FinalStep::failed;
+  }
+  bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  return closed ? replaceWith(folder_, temporary_, name_, found_, rules_.guard, oldFileOut_)
+                : FinalStep::failed;
+}
+
+// Links the file of no name under a temporary name, listed for the interrupt handlers, which
+// stay held off until the final step ends.
+bool FileUpdate::giveTemporaryName() {
+  if (!holdingInterrupts_) {
+    holdInterrupts();
+    holdingInterrupts_ = true;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto name = temporaryName();
+    auto step = nameNewFile(file_, folder_, name);
+    if (step == FinalStep::done) {
+      temporary_ = name;
+      temporaryPath_ = pathIn(folder_.path, temporary_);
+      temporaryFiles.push_back(temporaryPath_);
+      return true;
+    }
+    if (step == FinalStep::failed) {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Puts the complete new file in place of what was found; the interrupt handlers are held off
+// while a temporary name is on their list.
 Outcome FileUpdate::finalStep() {
   auto step = FinalStep::failed;
-  bool oldFileOut = false;
+  oldFileOut_ = false;
   if (temporary_.empty()) {
-    // A file of no name: named while the name is free, then closed (the name goes again when
-    // the close shows that a write was lost).
-    step = nameNewFile(file_, folder_, name_);
+    // A file of no name, closed once named (the name goes again when the close shows that a
+    // write was lost).
+    step = nameUnnamedFile();
     int error = errno;
-    bool closed = std::fclose(file_) == 0;
+    bool closed = file_ == nullptr || std::fclose(file_) == 0;
     file_ = nullptr;
-    if (step == FinalStep::done && !closed) {
+    if (step == FinalStep::done && !closed && temporary_.empty()) {
       error = errno;
       removeIn(folder_, name_);
       step = FinalStep::failed;
@@ -195,17 +314,22 @@ Outcome FileUpdate::finalStep() {
   } else if (found_.kind == IdentityKind::none) {
     step = renameAsNew(folder_, temporary_, name_);
   } else {
-    step = replaceWith(folder_, temporary_, name_, found_, guard_, oldFileOut);
+    step = replaceWith(folder_, temporary_, name_, found_, rules_.guard, oldFileOut_);
   }
   int error = errno;
-  if (!temporary_.empty() && (step != FinalStep::done || oldFileOut)) {
+  if (!temporary_.empty() && (step != FinalStep::done || oldFileOut_)) {
     removeOrNoteLeftover(folder_, temporary_, temporaryPath_);
   }
-  forgetTemporaryFile(temporaryPath_);
-  temporary_.clear();
+  if (!temporary_.empty()) {
+    forgetTemporaryFile(temporaryPath_);
+    temporary_.clear();
+  }
   targetChanged_ = step == FinalStep::changed;
   if (step == FinalStep::done) {
     return std::nullopt;
+  }
+  if (spoiled_) {
+    return spoiled_; // the name, looked at now, was refused
   }
   return targetChanged_ ? Problem{path_, "Changed during the run; not written", ""}
                         : failure("Cannot write", error);
@@ -219,7 +343,7 @@ Outcome FileUpdate::commit(FileLock* targetLock) {
   if (!problem && newFile() == nullptr) {
     problem = spoiled_;
   }
-  if (!problem && !flushNewFile(file_, kind_)) {
+  if (!problem && !flushNewFile(file_, rules_.kind)) {
     problem = failure("Cannot write", errno);
   }
   // A named file is closed before it is renamed: a close may report a write that was lost.
@@ -238,14 +362,20 @@ Outcome FileUpdate::commit(FileLock* targetLock) {
     releaseLockBeforeReplacing(*targetLock);
   }
   pauseBeforeFinalStep(name_);
-  holdInterrupts();
+  // Only a temporary name is on the list the interrupt handlers read.
+  holdingInterrupts_ = !temporary_.empty();
+  if (holdingInterrupts_) {
+    holdInterrupts();
+  }
   problem = finalStep();
-  releaseInterrupts();
+  if (holdingInterrupts_) {
+    releaseInterrupts();
+    holdingInterrupts_ = false;
+  }
   bool placed = !problem;
-  if (placed && kind_ == UpdateKind::userData && !flushFolder(folder_)) {
+  if (placed && rules_.kind == UpdateKind::userData && !flushFolder(folder_)) {
     problem = failure("Cannot write", errno);
   }
-  releaseFolder(folder_);
   state_ = placed ? UpdateState::committed : UpdateState::abandoned;
   return problem;
 }

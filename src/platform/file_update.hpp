@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace lvlsnd {
 
@@ -48,7 +49,21 @@ enum class UpdateGuard { sameFile, unchangedFile };
 // A symbolic link under the name: followed once (the file it leads to is replaced, and the link
 // stays a link), or taken as something that is no regular file (a backup's name, say).
 enum class LinkRule { follow, refuse };
+// When the name is looked at: at begin, for a caller that checks what it holds (found()); or
+// only when the final step finds it taken, since a name that holds nothing cannot be an input
+// (the names of a level's many effect files, say).
+enum class LookUp { atBegin, whenTaken };
 enum class UpdateState { notBegun, begun, committed, abandoned };
+
+struct UpdateRules {
+  UpdateKind kind = UpdateKind::remakeable;
+  UpdateGuard guard = UpdateGuard::sameFile;
+  LinkRule links = LinkRule::follow;
+  LookUp lookUp = LookUp::atBegin;
+  // The files the name must not hold (the run's inputs): found there, or when the system cannot
+  // tell, the update is refused (nameRefused).
+  std::vector<FileIdentity> avoid = {};
+};
 
 // The folder an update's file lands in, held open (a descriptor on POSIX systems; Windows works
 // by its path), as the user sees it.
@@ -57,6 +72,10 @@ struct HeldFolder {
   std::intptr_t handle = -1;
 };
 
+// How a final step ended: done, refused because the name no longer held what was found (nothing
+// written), or failed (errno says why; nothing written).
+enum class FinalStep { done, changed, failed };
+
 class FileUpdate {
 public:
   FileUpdate() = default;
@@ -64,14 +83,14 @@ public:
   FileUpdate(const FileUpdate&) = delete; // one temporary file, one owner
   FileUpdate& operator=(const FileUpdate&) = delete;
 
-  // Looks `path` up. The problem, "Cannot create (<reason>)" naming `path`, when the link or the
-  // folder cannot be resolved or held, when the system cannot say what the name holds, or when
-  // it holds something else than a regular file (a folder, a device): nothing is ever put in
-  // place of such a thing.
-  Outcome begin(const std::string& path, UpdateKind kind, UpdateGuard guard = UpdateGuard::sameFile,
-                LinkRule links = LinkRule::follow);
-  // What the name held at begin: `none`, or the regular file's identity.
-  const FileIdentity& found() const { return found_; }
+  // Holds the folder `path` lands in and, by `rules.lookUp`, looks the name up. The problem,
+  // "Cannot create (<reason>)" naming `path`, when the link or the folder cannot be resolved or
+  // held, when the system cannot say what the name holds, when it holds something else than a
+  // regular file (a folder, a device: nothing is ever put in place of such a thing), or one of
+  // `rules.avoid`: the last three with nameRefused().
+  Outcome begin(const std::string& path, UpdateRules rules);
+  // What the name held at begin: `none`, or the regular file's identity (LookUp::atBegin).
+  const FileIdentity& found() const;
   // Opens the file found, for reading (to compare with); null, with `changed` when the name no
   // longer holds it as it was, or with errno when it cannot be opened.
   std::FILE* openFound(bool& changed) const;
@@ -89,28 +108,37 @@ public:
   // `targetChanged()` when the name no longer held what was found.
   Outcome commit(FileLock* targetLock = nullptr);
   bool targetChanged() const { return targetChanged_; }
+  // Whether the name was refused for what it held, or what it held could not be told.
+  bool nameRefused() const { return nameRefused_; }
   // Closes and removes the new file of a begun update; the target stays as it was. Nothing, when
   // the update is not begun.
   void abandon();
   UpdateState state() const { return state_; }
 
 private:
+  Outcome lookUpName();
+  bool holdFolderOf(const std::string& path);
   Outcome failure(const char* text, int error);
   Outcome finalStep();
+  FinalStep nameUnnamedFile();
+  bool giveTemporaryName();
   void dropNewFile();
 
   UpdateState state_ = UpdateState::notBegun;
-  UpdateKind kind_ = UpdateKind::userData;
-  UpdateGuard guard_ = UpdateGuard::sameFile;
+  UpdateRules rules_;
   std::string path_; // as the caller named it, for messages
   HeldFolder folder_;
   std::string name_; // the final name in that folder
+  bool lookedUp_ = false;
   FileIdentity found_;
   std::FILE* file_ = nullptr;
   std::string temporary_;     // the new file's name in the folder; empty while it has none
   std::string temporaryPath_; // the same as the user sees it, for messages and the signal handlers
   Outcome spoiled_;           // why a write or the creation failed
   bool targetChanged_ = false;
+  bool nameRefused_ = false;
+  bool oldFileOut_ = false;        // the final step's exchange brought the old file out
+  bool holdingInterrupts_ = false; // while the final step changes the list of temporary files
 };
 
 } // namespace lvlsnd

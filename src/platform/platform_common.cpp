@@ -77,7 +77,8 @@ std::string absolutePath(const std::string& path) {
 }
 
 std::string lastNameOf(const std::string& path) {
-  return utf8Of(pathOf(path).filename());
+  auto separator = path.find_last_of(pathSeparators);
+  return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
 std::string temporaryName() {
@@ -115,8 +116,8 @@ FinalStep replaceAfterLooking(const HeldFolder& folder, const std::string& from,
 }
 
 void pauseBeforeFinalStep(const std::string& name) {
-  const char* pausedName = std::getenv("LVLSND_TEST_PAUSE_NAME");
-  const char* fifo = std::getenv("LVLSND_TEST_PAUSE_FIFO");
+  static const char* const pausedName = std::getenv("LVLSND_TEST_PAUSE_NAME");
+  static const char* const fifo = std::getenv("LVLSND_TEST_PAUSE_FIFO");
   if (pausedName == nullptr || fifo == nullptr || name != pausedName) {
     return;
   }

@@ -23,25 +23,22 @@ std::string temporaryName();
 // name a leftover as the user would type it.
 std::string pathIn(const std::string& folder, const std::string& name);
 
-// Holds `folder` open for an update of a file in it (POSIX systems; Windows works by the path,
-// which `folder.path` keeps); false, with errno, when it cannot.
+// Holds `folder` open for the updates of files in it (POSIX systems; Windows works by the path,
+// which `folder.path` keeps), to the end of the run; false, with errno, when it cannot.
 bool holdFolder(const std::string& path, HeldFolder& folder);
-void releaseFolder(HeldFolder& folder);
 // What `name` in the folder is, a symbolic link not followed: `none` when nothing is there.
 FileIdentity identityIn(const HeldFolder& folder, const std::string& name);
 // Opens `name` in the folder for reading, a link not followed; null, with errno, when it cannot
 // or it is no regular file.
 std::FILE* openIn(const HeldFolder& folder, const std::string& name);
-// Creates a new file for writing in the folder: a file of no name where `unnamed` allows it and
-// the system can (Linux's O_TMPFILE: `temporary` is then empty), else exclusively under a
-// temporary name, never through an existing name or a planted link (`temporary` receives it).
-// `ordinary`: the permissions an ordinary new file gets; else readable by its owner alone until
-// the caller copies the user's file's own. Null, with errno, when it cannot be created.
-std::FILE* createIn(const HeldFolder& folder, bool unnamed, bool ordinary, std::string& temporary);
+// Creates a new file for writing in the folder, with no name (Linux's O_TMPFILE); null where the
+// system cannot. `ordinary`: the permissions an ordinary new file gets; else readable by its
+// owner alone until the caller copies the user's file's own.
+std::FILE* createUnnamedIn(const HeldFolder& folder, bool ordinary);
+// The same exclusively under a temporary name, never through an existing name or a planted
+// link (`temporary` receives it); null, with errno, when it cannot be created.
+std::FILE* createNamedIn(const HeldFolder& folder, bool ordinary, std::string& temporary);
 
-// How a final step ended: done, refused because the name no longer held what was found (nothing
-// written), or failed (errno says why; nothing written).
-enum class FinalStep { done, changed, failed };
 // Gives the file of no name the name `name`, only while nothing is there.
 FinalStep nameNewFile(std::FILE* file, const HeldFolder& folder, const std::string& name);
 // Renames `from` to `name`, only while nothing is there.

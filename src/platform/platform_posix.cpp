@@ -279,13 +279,6 @@ bool holdFolder(const std::string& path, HeldFolder& folder) {
   return true;
 }
 
-void releaseFolder(HeldFolder& folder) {
-  if (folder.handle >= 0) {
-    close(static_cast<int>(folder.handle));
-  }
-  folder.handle = -1;
-}
-
 namespace {
 
 int descriptorOf(const HeldFolder& folder) {
@@ -305,35 +298,57 @@ std::FILE* openIn(const HeldFolder& folder, const std::string& name) {
   return openInputAt(descriptorOf(folder), name.c_str(), O_NOFOLLOW);
 }
 
-std::FILE* createIn(const HeldFolder& folder, bool unnamed, bool ordinary, std::string& temporary) {
-  // An ordinary create's permissions come from the umask; the user's data stays the owner's
-  // until its own are copied.
-  mode_t mode = ordinary ? 0666 : 0600;
-  // A file of no name is named through /proc when complete, so both must be there; one that
-  // cannot be made is made with a name.
-  static const bool procThere = access("/proc/self/fd", F_OK) == 0;
-  int descriptor = -1;
-  temporary.clear();
-  if (unnamed && procThere) {
-    descriptor = openat(descriptorOf(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+namespace {
+
+// The permissions a new file is created with: an ordinary create's come from the umask; the
+// user's data stays the owner's until its own are copied.
+mode_t creationMode(bool ordinary) {
+  return ordinary ? 0666 : 0600;
+}
+
+// A stream on a new file's descriptor; null, with errno and the descriptor closed, when none.
+std::FILE* streamOf(int descriptor) {
+  std::FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+  if (file == nullptr && descriptor >= 0) {
+    int error = errno;
+    close(descriptor);
+    errno = error;
   }
+  return file;
+}
+
+// Whether a file of no name can be linked by its descriptor alone (AT_EMPTY_PATH needs a
+// capability most users lack), else through /proc; false once the system said no.
+bool linkByDescriptor = true;
+
+} // namespace
+
+std::FILE* createUnnamedIn(const HeldFolder& folder, bool ordinary) {
+  // A file of no name gets its name through its descriptor where the system allows it, else
+  // through /proc: without /proc it might get none.
+  static const bool procThere = access("/proc/self/fd", F_OK) == 0;
+  if (!procThere) {
+    return nullptr;
+  }
+  return streamOf(
+      openat(descriptorOf(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(ordinary)));
+}
+
+std::FILE* createNamedIn(const HeldFolder& folder, bool ordinary, std::string& temporary) {
+  int descriptor = -1;
   for (int attempt = 0; descriptor < 0 && attempt < 100; ++attempt) {
     temporary = temporaryName();
-    descriptor = openat(descriptorOf(folder), temporary.c_str(),
-                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
+    descriptor =
+        openat(descriptorOf(folder), temporary.c_str(),
+               O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, creationMode(ordinary));
     if (descriptor < 0 && errno != EEXIST) {
       break;
     }
   }
-  if (descriptor < 0) {
-    temporary.clear();
-    return nullptr;
-  }
-  std::FILE* file = fdopen(descriptor, "wb");
+  std::FILE* file = streamOf(descriptor);
   if (file == nullptr) {
     int error = errno;
-    close(descriptor);
-    if (!temporary.empty()) {
+    if (descriptor >= 0) {
       unlinkat(descriptorOf(folder), temporary.c_str(), 0);
     }
     temporary.clear();
@@ -343,8 +358,18 @@ std::FILE* createIn(const HeldFolder& folder, bool unnamed, bool ordinary, std::
 }
 
 FinalStep nameNewFile(std::FILE* file, const HeldFolder& folder, const std::string& name) {
+  int at = descriptorOf(folder);
+  if (linkByDescriptor) {
+    if (linkat(fileno(file), "", at, name.c_str(), AT_EMPTY_PATH) == 0) {
+      return FinalStep::done;
+    }
+    if (errno != ENOENT && errno != EPERM) {
+      return errno == EEXIST ? FinalStep::changed : FinalStep::failed;
+    }
+    linkByDescriptor = false; // not allowed here: through /proc from now on
+  }
   auto self = "/proc/self/fd/" + std::to_string(fileno(file));
-  if (linkat(AT_FDCWD, self.c_str(), descriptorOf(folder), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+  if (linkat(AT_FDCWD, self.c_str(), at, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
     return FinalStep::done;
   }
   return errno == EEXIST ? FinalStep::changed : FinalStep::failed;

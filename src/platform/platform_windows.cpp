@@ -298,8 +298,6 @@ bool holdFolder(const std::string& path, HeldFolder& folder) {
   return true;
 }
 
-void releaseFolder(HeldFolder&) {}
-
 FileIdentity identityIn(const HeldFolder& folder, const std::string& name) {
   return identityOfPath(pathIn(folder.path, name).c_str(), false);
 }
@@ -308,7 +306,11 @@ std::FILE* openIn(const HeldFolder& folder, const std::string& name) {
   return openInput(pathIn(folder.path, name).c_str());
 }
 
-std::FILE* createIn(const HeldFolder& folder, bool, bool, std::string& temporary) {
+std::FILE* createUnnamedIn(const HeldFolder&, bool) {
+  return nullptr; // Windows has no file of no name
+}
+
+std::FILE* createNamedIn(const HeldFolder& folder, bool, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = temporaryName();
     auto path = pathIn(folder.path, temporary);
@@ -336,7 +338,7 @@ std::FILE* createIn(const HeldFolder& folder, bool, bool, std::string& temporary
 }
 
 FinalStep nameNewFile(std::FILE*, const HeldFolder&, const std::string&) {
-  errno = ENOSYS; // createIn makes no file of no name here
+  errno = ENOSYS; // createUnnamedIn makes none here
   return FinalStep::failed;
 }
 

@@ -7,6 +7,7 @@
 #include "xa_sounds.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -183,6 +184,19 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
             slice(run.files["é音.wav"], 44, 3 * 224));
   EXPECT_EQ(again.files["Effect7_12.wav"][24], 0xA8) << "37800 Hz now";
   EXPECT_EQ(again.files["edited.wav"], again.files["Effect7_12.wav"]);
+  // Without --force: the same samples at another rate are written anew, and a WAV file that is
+  // already byte for byte what the run writes is left as it is, its time too.
+  auto hourAgo = fs::last_write_time(scratch.work / "-dash.wav") - std::chrono::hours(1);
+  fs::last_write_time(scratch.work / "-dash.wav", hourAgo);
+  auto third = runTool(scratch, "lvlsnd-wav", {"--", "é音.raw", "-dash.raw"});
+  EXPECT_EQ(third.status, 0);
+  EXPECT_EQ(third.files["é音.wav"], again.files["Effect7_12.wav"]);
+  EXPECT_NE(fs::last_write_time(scratch.work / "-dash.wav"), hourAgo) << "written at 37800 Hz";
+  fs::last_write_time(scratch.work / "-dash.wav", hourAgo);
+  auto fourth = runTool(scratch, "lvlsnd-wav", {"--", "-dash.raw"});
+  EXPECT_EQ(fourth.status, 0);
+  EXPECT_EQ(fourth.files["-dash.wav"], third.files["-dash.wav"]);
+  EXPECT_EQ(fs::last_write_time(scratch.work / "-dash.wav"), hourAgo) << "left as it was";
   auto entries = fs::directory_iterator(scratch.work);
   EXPECT_TRUE(std::none_of(fs::begin(entries), fs::end(entries), [](const auto& entry) {
     return entry.path().filename().string().starts_with(".lvlsnd-");
@@ -224,8 +238,8 @@ TEST_F(WavToolTest, AnEditSavedWhileTheWavFileIsWrittenIsKept) {
   const Bytes edit = monoWav(std::vector<std::int16_t>(336, 7));
   for (bool existed : {true, false}) {
     fs::remove(scratch.work / "a.wav");
-    if (existed) {
-      ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"a.raw"}).status, 0);
+    if (existed) { // at another rate, so that the run writes it anew
+      ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"--rate=18900", "a.raw"}).status, 0);
     }
     auto save = "(sleep 0.5; cp '" + (scratch.root / "edit.wav").string() + "' '" +
                 (scratch.work / "a.wav").string() + "') & cd '" + scratch.work.string() + "' && ";

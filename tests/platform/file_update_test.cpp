@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -24,14 +25,15 @@ using FileUpdateTest = ScratchTest;
 const Bytes notes = {'n', 'o', 't', 'e', 's', '\n'};
 
 // What another process does to a name between a program's check and its final step.
-enum class Move { repointLink, createName, replaceFile, writeIntoFile };
+enum class Move { repointLink, createName, replaceFile, writeIntoFile, linkInput };
 
 void writeFileAt(const fs::path& path, const Bytes& bytes) {
   writeFile(path.string().c_str(), bytes);
 }
 
 // Does `move` to `name` in `folder`: a link re-pointed at `linkTarget`, `notes` put under the
-// name, a new file renamed over it, or `notes` written into the file it holds.
+// name, a new file renamed over it, `notes` written into the file it holds, or `linkTarget`
+// given the name as a second one (a hard link).
 void makeMove(Move move, const fs::path& folder, const std::string& name,
               const std::string& linkTarget) {
   auto path = folder / name;
@@ -47,6 +49,9 @@ void makeMove(Move move, const fs::path& folder, const std::string& name,
   case Move::replaceFile:
     writeFileAt(beside, notes);
     fs::rename(beside, path);
+    break;
+  case Move::linkInput:
+    fs::create_hard_link(folder / linkTarget, path);
     break;
   case Move::writeIntoFile: {
     // As an editor that saves into the file: the same file, other bytes, a later time.
@@ -85,207 +90,103 @@ ToolRun runWithMove(const Scratch& scratch, const std::string& tool,
   return running.get();
 }
 
+// The words of a command line: "lvlsnd-wav -f effect3_1.raw".
+std::vector<std::string> wordsOf(const std::string& command) {
+  std::vector<std::string> words;
+  std::istringstream text(command);
+  for (std::string word; text >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
 // One output of one program, the move made to its name, and what must come of it.
 struct Race {
-  const char* output;
   Move move;
-  std::string tool;
-  std::vector<std::string> arguments;
+  std::string command;    // the program and its arguments
   std::string pausedName; // the name the final step gives: a link's target's
   std::string movedName;  // the name the move changes
-  std::string linkTarget; // where a re-pointed link leads then
-  int status;
-  std::string err;
-  // What the files must hold afterwards: the moved name as the move left it (`notes`), or, by
-  // name, the files the run must leave as they were.
-  bool movedKept;
-  std::vector<std::string> unchanged;
+  std::string linkTarget; // where a re-pointed link leads then, or the file linked in
+  std::string err;        // the complaint, with status 1; none: status 0
+  bool movedKept;         // the moved name as the move left it; else what the run wrote
+  std::string unchanged;  // an input the run must leave as it was
 };
 
 TEST_F(FileUpdateTest, AChangeBetweenTheCheckAndTheFinalStepNeverRedirectsOrLosesAWrite) {
   if (!haveStrace()) {
     GTEST_SKIP() << "needs a native POSIX build (and strace for the rows that inject)";
   }
-  auto sample = sampleLevelFile();
   const std::string keptEdit =
       "effect3_1.wav: Exists and holds other samples (an edit?); give --force to replace it\n";
   const std::string changed = ": Changed during the run; not written\n";
+  const std::string replace = "lvlsnd-replace level3.dat 1 effect3_4.wav";
+  const std::string out = "lvlsnd-replace -o out.dat level3.dat 1 effect3_4.wav";
   const Race races[] = {
-      // lvlsnd: a link to an old effect file re-pointed at the level file.
-      {"effect file",
-       Move::repointLink,
-       "lvlsnd",
-       {"level3.dat"},
-       "old.raw",
-       "effect3_1.raw",
-       "level3.dat",
-       0,
-       "",
-       false,
-       {"level3.dat"}},
-      {"effect file",
-       Move::createName,
-       "lvlsnd",
-       {"level3.dat"},
-       "effect3_1.raw",
-       "effect3_1.raw",
-       "",
-       1,
-       "effect3_1.raw: Cannot create\n",
-       true,
-       {"level3.dat"}},
-      {"effect file",
-       Move::replaceFile,
-       "lvlsnd",
-       {"level3.dat"},
-       "effect3_2.raw",
-       "effect3_2.raw",
-       "",
-       1,
-       "effect3_2.raw: Cannot create\n",
-       true,
-       {"level3.dat"}},
-      {"WAV file",
-       Move::repointLink,
-       "lvlsnd-wav",
-       {"-f", "effect3_1.raw"},
-       "old.wav",
-       "effect3_1.wav",
-       "effect3_1.raw",
-       0,
-       "",
-       false,
-       {"effect3_1.raw"}},
-      {"WAV file",
-       Move::createName,
-       "lvlsnd-wav",
-       {"effect3_1.raw"},
-       "effect3_1.wav",
-       "effect3_1.wav",
-       "",
-       1,
-       keptEdit,
-       true,
-       {"effect3_1.raw"}},
-      {"WAV file",
-       Move::replaceFile,
-       "lvlsnd-wav",
-       {"effect3_1.raw"},
-       "effect3_1.wav",
-       "effect3_1.wav",
-       "",
-       1,
-       keptEdit,
-       true,
-       {"effect3_1.raw"}},
-      {"WAV file",
-       Move::writeIntoFile,
-       "lvlsnd-wav",
-       {"effect3_1.raw"},
-       "effect3_1.wav",
-       "effect3_1.wav",
-       "",
-       1,
-       keptEdit,
-       true,
-       {"effect3_1.raw"}},
-      {"page",
-       Move::repointLink,
-       "lvlsnd-wav",
-       {"--page", "page.html", "effect3_1.raw"},
-       "old.html",
-       "page.html",
-       "effect3_1.raw",
-       0,
-       "",
-       false,
-       {"effect3_1.raw"}},
-      {"page",
-       Move::createName,
-       "lvlsnd-wav",
-       {"--page", "page.html", "effect3_1.raw"},
-       "page.html",
-       "page.html",
-       "",
-       1,
-       "page.html" + changed,
-       true,
-       {"effect3_1.raw"}},
-      {"level file",
-       Move::replaceFile,
-       "lvlsnd-replace",
-       {"level3.dat", "1", "effect3_4.wav"},
-       "level3.dat",
-       "level3.dat",
-       "",
-       1,
-       "level3.dat" + changed,
-       true,
-       {"effect3_4.wav"}},
-      {"backup",
-       Move::createName,
-       "lvlsnd-replace",
-       {"level3.dat", "1", "effect3_4.wav"},
-       "level3.dat.bak",
-       "level3.dat.bak",
-       "",
-       1,
-       "level3.dat.bak" + changed,
-       true,
-       {"level3.dat"}},
-      {"OUT",
-       Move::createName,
-       "lvlsnd-replace",
-       {"-o", "out.dat", "level3.dat", "1", "effect3_4.wav"},
-       "out.dat",
-       "out.dat",
-       "",
-       1,
-       "out.dat: Exists; give --force to replace it\n",
-       true,
-       {"level3.dat"}},
-      {"OUT",
-       Move::repointLink,
-       "lvlsnd-replace",
-       {"-f", "-o", "out.dat", "level3.dat", "1", "effect3_4.wav"},
-       "old.dat",
-       "out.dat",
-       "level3.dat",
-       0,
-       "",
-       false,
-       {"level3.dat"}},
+      // Effect files: a link re-pointed at the level file, the level file put under the name.
+      // The name is looked at only when it is found taken, so another file there is replaced,
+      // as one there from the start is.
+      {Move::repointLink, "lvlsnd level3.dat", "old.raw", "effect3_1.raw", "level3.dat", "", false,
+       "level3.dat"},
+      {Move::linkInput, "lvlsnd level3.dat", "effect3_1.raw", "effect3_1.raw", "level3.dat",
+       "effect3_1.raw: Cannot create\n", false, "level3.dat"},
+      {Move::createName, "lvlsnd level3.dat", "effect3_1.raw", "effect3_1.raw", "", "", false,
+       "level3.dat"},
+      {Move::replaceFile, "lvlsnd level3.dat", "effect3_2.raw", "effect3_2.raw", "", "", false,
+       "level3.dat"},
+      // WAV files: whatever appears under the name is kept as an edit.
+      {Move::repointLink, "lvlsnd-wav -f effect3_1.raw", "old.wav", "effect3_1.wav",
+       "effect3_1.raw", "", false, "effect3_1.raw"},
+      {Move::createName, "lvlsnd-wav effect3_1.raw", "effect3_1.wav", "effect3_1.wav", "", keptEdit,
+       true, "effect3_1.raw"},
+      {Move::replaceFile, "lvlsnd-wav effect3_1.raw", "effect3_1.wav", "effect3_1.wav", "",
+       keptEdit, true, "effect3_1.raw"},
+      {Move::writeIntoFile, "lvlsnd-wav effect3_1.raw", "effect3_1.wav", "effect3_1.wav", "",
+       keptEdit, true, "effect3_1.raw"},
+      {Move::repointLink, "lvlsnd-wav --page page.html effect3_1.raw", "old.html", "page.html",
+       "effect3_1.raw", "", false, "effect3_1.raw"},
+      {Move::createName, "lvlsnd-wav --page page.html effect3_1.raw", "page.html", "page.html", "",
+       "page.html" + changed, true, "effect3_1.raw"},
+      // The level file in place, its backup, and OUT.
+      {Move::replaceFile, replace, "level3.dat", "level3.dat", "", "level3.dat" + changed, true,
+       "effect3_4.wav"},
+      {Move::createName, replace, "level3.dat.bak", "level3.dat.bak", "",
+       "level3.dat.bak" + changed, true, "level3.dat"},
+      {Move::createName, out, "out.dat", "out.dat", "",
+       "out.dat: Exists; give --force to replace it\n", true, "level3.dat"},
+      {Move::repointLink, "lvlsnd-replace -f -o out.dat level3.dat 1 effect3_4.wav", "old.dat",
+       "out.dat", "level3.dat", "", false, "level3.dat"},
   };
   for (const auto& race : races) {
-    SCOPED_TRACE(std::string(race.output) + ", move " + std::to_string(int(race.move)));
+    SCOPED_TRACE(race.command + ", " + race.movedName + " moved (" +
+                 std::to_string(static_cast<int>(race.move)) + ")");
     fs::remove_all(scratch.work);
     fs::create_directory(scratch.work);
-    writeFileAt(scratch.work / "level3.dat", sample);
+    writeFileAt(scratch.work / "level3.dat", sampleLevelFile());
     ASSERT_EQ(runLvlsnd(scratch, {"level3.dat"}).status, 0);
-    ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"effect3_1.raw", "effect3_4.raw"}).status, 0);
+    // A WAV file at another rate: its samples are the effect's, and a run writes it anew.
+    ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"--rate=18900", "effect3_1.raw"}).status, 0);
+    ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"effect3_4.raw"}).status, 0);
     if (race.move == Move::repointLink) {
       writeFileAt(scratch.work / race.pausedName, notes);
       fs::remove(scratch.work / race.movedName);
       fs::create_symlink(race.pausedName, scratch.work / race.movedName);
-    } else if (race.move == Move::createName) {
+    } else if (race.move == Move::createName || race.move == Move::linkInput) {
       fs::remove(scratch.work / race.movedName);
     }
-    auto before = runTool(scratch, "lvlsnd", {"--version"}).files;
-    auto run = runWithMove(scratch, race.tool, race.arguments, race.pausedName, [&] {
-      makeMove(race.move, scratch.work, race.movedName, race.linkTarget);
-    });
-    EXPECT_EQ(run.status, race.status);
+    auto input = readFile((scratch.work / race.unchanged).string().c_str());
+    auto words = wordsOf(race.command);
+    auto run =
+        runWithMove(scratch, words[0], {words.begin() + 1, words.end()}, race.pausedName,
+                    [&] { makeMove(race.move, scratch.work, race.movedName, race.linkTarget); });
+    EXPECT_EQ(run.status, race.err.empty() ? 0 : 1);
     EXPECT_EQ(run.err, race.err);
-    if (race.movedKept) {
-      EXPECT_EQ(run.files[race.movedName], notes) << "the name as the move left it";
-    }
     if (race.move == Move::repointLink) {
       EXPECT_TRUE(fs::is_symlink(scratch.work / race.movedName));
       EXPECT_NE(run.files[race.pausedName], notes) << "written where the check looked";
+    } else {
+      EXPECT_EQ(run.files[race.movedName] == notes, race.movedKept);
     }
-    for (const auto& name : race.unchanged) {
-      EXPECT_EQ(run.files[name], before[name]) << name << " as it was";
-    }
+    EXPECT_EQ(run.files[race.unchanged], input) << race.unchanged << " as it was";
     for (const auto& [name, bytes] : run.files) {
       EXPECT_FALSE(name.starts_with(".lvlsnd-")) << "a temporary file stays: " << name;
     }
@@ -300,7 +201,8 @@ TEST_F(FileUpdateTest, WithoutAnExchangeTheNameIsLookedAtJustBeforeTheRename) {
   // put in place of the level file, before the final step is still kept.
   writeFileAt(scratch.work / "level3.dat", sampleLevelFile());
   ASSERT_EQ(runLvlsnd(scratch, {"level3.dat"}).status, 0);
-  ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"effect3_1.raw", "effect3_4.raw"}).status, 0);
+  ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"--rate=18900", "effect3_1.raw"}).status, 0);
+  ASSERT_EQ(runTool(scratch, "lvlsnd-wav", {"effect3_4.raw"}).status, 0);
   const std::string cannotExchange = "-e inject=renameat2:error=EINVAL:when=1";
   auto run = runWithMove(
       scratch, "lvlsnd-wav", {"effect3_1.raw"}, "effect3_1.wav",
@@ -314,9 +216,11 @@ TEST_F(FileUpdateTest, WithoutAnExchangeTheNameIsLookedAtJustBeforeTheRename) {
   EXPECT_EQ(level.err, "level3.dat: Changed during the run; not written\n");
   EXPECT_EQ(level.files["level3.dat"], notes);
   // And with no change, the rename goes ahead.
-  auto plain = runTraced(scratch, cannotExchange, "lvlsnd-wav", {"-f", "effect3_4.raw"});
+  auto plain = runTraced(scratch, cannotExchange, "lvlsnd-wav", {"--rate=18900", "effect3_4.raw"});
   EXPECT_EQ(plain.status, 0);
   EXPECT_EQ(plain.err, "");
+  const auto& written = plain.files["effect3_4.wav"];
+  EXPECT_EQ(written.at(24) | written.at(25) << 8, 18900) << "the WAV file at its new rate";
 }
 
 } // namespace
