@@ -269,6 +269,7 @@ Outcome finishWavFile(Effect& effect, FileUpdate& wav, std::uint32_t rate,
       return problem;
     }
   }
+  closeExistingWav(existing); // Windows replaces no open file
   return wav.commit();
 }
 

@@ -251,7 +251,8 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
     std::vector<std::string> options;
     std::string out;
     const Bytes* levelAfter;
-    const Bytes* outAfter; // of ../out.dat, which holds "old" before
+    const Bytes* outAfter;  // of ../out.dat, which holds "old" before
+    std::string trace = ""; // strace's options, for a thread the system does not start
   };
   const Bytes old = {'o', 'l', 'd'};
   const Step steps[] = {
@@ -276,6 +277,14 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
            "Replaced 2 effects of ../level3.dat, written to ../out.dat; 1 unchanged\n",
        &original,
        &oneAtATime},
+      // A second thread the system does not start: one does the work, with the same bytes.
+      {true,
+       {"-j", "2", "-f", "-o", "../out.dat"},
+       "Replacing " + replacing + "...\nReplacing " + replacing2 + "...\n" + unchanged4 +
+           "Replaced 2 effects of ../level3.dat, written to ../out.dat; 1 unchanged\n",
+       &original,
+       &oneAtATime,
+       "-e inject=clone3:error=EAGAIN:when=2"},
       {true,
        {},
        "Replacing " + replacing + "...\nReplacing " + replacing2 + "...\n" + unchanged4 +
@@ -292,6 +301,9 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
        &old},
   };
   for (const auto& step : steps) {
+    if (!step.trace.empty() && !haveStrace()) {
+      continue;
+    }
     if (step.edit) {
       fs::copy_file(wav("edit1.wav"), wav("effect3_1.wav"), fs::copy_options::overwrite_existing);
       fs::copy_file(wav("edit2.wav"), wav("effect3_2.wav"), fs::copy_options::overwrite_existing);
@@ -304,7 +316,8 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
     auto arguments = step.options;
     arguments.push_back(path);
     arguments.insert(arguments.end(), all.begin(), all.end());
-    auto run = runTool(scratch, "lvlsnd-replace", arguments);
+    auto run = step.trace.empty() ? runTool(scratch, "lvlsnd-replace", arguments)
+                                  : runTraced(scratch, step.trace, "lvlsnd-replace", arguments);
     EXPECT_EQ(run.status, 0) << step.out;
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, step.out);
@@ -623,6 +636,13 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        twoNames + ": Has other names (hard links) that would keep the old bytes; write a copy "
                   "with -o\n"},
       {{readOnly, "1", "../a.wav"}, 1, readOnly + ": Read-only\n"},
+      // No thread can start: nothing is encoded, nothing written.
+      {{path, "1", "../a.wav"},
+       1,
+       "lvlsnd-replace: Cannot start a thread (Resource temporarily unavailable)\n",
+       true,
+       "",
+       "-e inject=clone3:error=EAGAIN"},
       // A level file the user may not write (as root the suite only sees that through strace).
       {{path, "1", "../a.wav"},
        1,

@@ -189,12 +189,12 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   auto hourAgo = fs::last_write_time(scratch.work / "-dash.wav") - std::chrono::hours(1);
   fs::last_write_time(scratch.work / "-dash.wav", hourAgo);
   auto third = runTool(scratch, "lvlsnd-wav", {"--", "é音.raw", "-dash.raw"});
-  EXPECT_EQ(third.status, 0);
+  EXPECT_EQ(third.status, 0) << third.err;
   EXPECT_EQ(third.files["é音.wav"], again.files["Effect7_12.wav"]);
   EXPECT_NE(fs::last_write_time(scratch.work / "-dash.wav"), hourAgo) << "written at 37800 Hz";
   fs::last_write_time(scratch.work / "-dash.wav", hourAgo);
   auto fourth = runTool(scratch, "lvlsnd-wav", {"--", "-dash.raw"});
-  EXPECT_EQ(fourth.status, 0);
+  EXPECT_EQ(fourth.status, 0) << fourth.err;
   EXPECT_EQ(fourth.files["-dash.wav"], third.files["-dash.wav"]);
   EXPECT_EQ(fs::last_write_time(scratch.work / "-dash.wav"), hourAgo) << "left as it was";
   auto entries = fs::directory_iterator(scratch.work);
