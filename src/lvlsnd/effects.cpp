@@ -65,7 +65,7 @@ Outcome writeEffect(LevelRun& run, const SoundEntry& entry, const std::string& n
                     GroupChunks& chunks) {
   FileUpdate update;
   Problem cannotCreate{name, "Cannot create", ""};
-  if (update.begin(name, {.lookUp = LookUp::whenTaken, .avoid = {run.level.identity}}) ||
+  if (update.begin(name, {.lookUp = LookUp::whenTaken, .avoid = {&run.level.identity, 1}}) ||
       update.newFile() == nullptr) {
     return cannotCreate;
   }

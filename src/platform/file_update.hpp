@@ -31,8 +31,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
-#include <vector>
 
 namespace lvlsnd {
 
@@ -60,9 +60,9 @@ struct UpdateRules {
   UpdateGuard guard = UpdateGuard::sameFile;
   LinkRule links = LinkRule::follow;
   LookUp lookUp = LookUp::atBegin;
-  // The files the name must not hold (the run's inputs): found there, or when the system cannot
-  // tell, the update is refused (nameRefused).
-  std::vector<FileIdentity> avoid = {};
+  // The files the name must not hold (the run's inputs), which outlive the update: found there,
+  // or when the system cannot tell, the update is refused (nameRefused).
+  std::span<const FileIdentity> avoid = {};
 };
 
 // The folder an update's file lands in, held open (a descriptor on POSIX systems; Windows works
