@@ -2,17 +2,19 @@
 // another, so that it is never left half-written and never lands anywhere but where it was
 // checked.
 //
-// The name is looked up once, at begin: a symbolic link is resolved there (or refused), the
-// folder the file lands in is held open, and what the name holds then is `found()`. The caller
-// checks that (not an input of the run, not an edit); every later step works relative to the
-// held folder and the final name, so a link pointed elsewhere meanwhile redirects nothing. The
-// bytes go to a file of no name where the system has them (O_TMPFILE), else to an exclusive
-// temporary file beside the target, ".lvlsnd-XXXXXX", which Ctrl+C, SIGTERM, SIGHUP, SIGQUIT,
-// closing the console or the end of the program removes. The final step replaces only what
-// was found:
+// The name is looked up once: a symbolic link is resolved (or refused), the folder the file lands
+// in is held open, and what the name holds then is `found()`, checked against the files the
+// update must not replace (UpdateRules::avoid) and by the caller (an edit, say). Every later
+// step works relative to the held folder and the final name, so a link pointed elsewhere
+// meanwhile redirects nothing. The look is at begin, or, for a name no caller needs to see
+// first, only when the final step finds the name taken: a name that holds nothing cannot be an
+// input. The bytes go to a file of no name where the system has them (O_TMPFILE), else to an
+// exclusive temporary file beside the target, ".lvlsnd-XXXXXX", which Ctrl+C, SIGTERM, SIGHUP,
+// SIGQUIT, closing the console or the end of the program removes. The final step replaces only
+// what was found:
 //   - nothing found: the file gets the name only while it is still free;
 //   - a file found: the two are exchanged, and what came out must be that very file (unchanged
-//     too, for UpdateGuard::unchangedFile), or they are exchanged back.
+//     too, for UpdateGuard::unchangedFile, and looked at once more), or they are exchanged back.
 // Otherwise the commit fails with `targetChanged()` and nothing is written. Windows has no
 // exchange: there the name is looked at just before the file is moved over it.
 //

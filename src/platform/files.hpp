@@ -64,11 +64,6 @@ bool unchangedSince(const FileIdentity& then, const FileIdentity& now);
 // ACL or the user's own attributes could not be read or given.
 bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
 
-// What a name leads to, links followed or not; `unknown` when asking failed for another reason
-// than that nothing is there (a failing disk, a network folder that timed out).
-enum class NameKind { missing, regularFile, other, unknown };
-NameKind kindOfName(const char* path, bool followLinks);
-
 // Puts in `target` the file a symbolic link leads to, when `path` is one, or `path` itself. A
 // file changed in place is changed there, so the link stays a link. False when the name or the
 // link cannot be resolved: never the link's own name in its place.

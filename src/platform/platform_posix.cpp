@@ -192,14 +192,6 @@ bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
   return fchmod(fileno(to), mode) == 0 && copyExtendedAttributes(fileno(from), fileno(to));
 }
 
-NameKind kindOfName(const char* path, bool followLinks) {
-  struct stat status {};
-  if ((followLinks ? stat(path, &status) : lstat(path, &status)) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? NameKind::missing : NameKind::unknown;
-  }
-  return S_ISREG(status.st_mode) ? NameKind::regularFile : NameKind::other;
-}
-
 bool resolveLink(const char* path, std::string& target) {
   target = path;
   struct stat status {};

@@ -166,19 +166,6 @@ bool copyPermissions(std::FILE*, std::FILE*, bool) {
   return true; // a Windows file's attributes are not carried over: a new file is writable
 }
 
-NameKind kindOfName(const char* path, bool followLinks) {
-  auto attributes = GetFileAttributesW(wideOf(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    auto error = GetLastError();
-    setErrnoFromLastError();
-    bool nothing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    return nothing ? NameKind::missing : NameKind::unknown;
-  }
-  auto notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
-                    (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
-  return (attributes & notRegular) != 0 ? NameKind::other : NameKind::regularFile;
-}
-
 bool resolveLink(const char* path, std::string& target) {
   target = path;
   auto wide = wideOf(path);
