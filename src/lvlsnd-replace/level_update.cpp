@@ -177,14 +177,6 @@ Outcome writeLevelFile(LevelTarget& level, const std::vector<LevelBytes>& runs, 
   return problem;
 }
 
-// What the run says of a name that no longer held what its check found.
-Problem changedProblem(const LevelTarget& level, const FileUpdate& update, const char* path) {
-  if (&update == &level.update && level.outPath != nullptr) {
-    return outChanged(level);
-  }
-  return {path, "Changed during the run; not written", ""};
-}
-
 } // namespace
 
 std::int64_t groupsEnd(const SoundEntry& entry) {
@@ -409,8 +401,7 @@ Outcome writeLevel(LevelTarget& level, const std::vector<LevelBytes>& runs) {
   if (level.backup.state() == UpdateState::begun) {
     auto name = level.target + ".bak";
     if (auto problem = writeLevelFile(level, {}, level.backup, name.c_str(), nullptr, false)) {
-      return level.backup.targetChanged() ? changedProblem(level, level.backup, name.c_str())
-                                          : problem;
+      return problem;
     }
   }
   bool inPlace = level.outPath == nullptr;
@@ -418,10 +409,8 @@ Outcome writeLevel(LevelTarget& level, const std::vector<LevelBytes>& runs) {
   const char* path = inPlace ? level.path : level.outPath;
   auto problem = writeLevelFile(level, runs, level.update, path,
                                 targetLock->held ? targetLock : nullptr, true);
-  if (problem && level.update.targetChanged()) {
-    return changedProblem(level, level.update, path);
-  }
-  return problem;
+  // OUT is told as it would have been at the start.
+  return problem && !inPlace && level.update.targetChanged() ? outChanged(level) : problem;
 }
 
 void closeLevel(LevelTarget& level) {

@@ -460,15 +460,11 @@ Outcome problemOfPageName(const std::string& path) {
 }
 
 // Why the page, its name looked up, must not be written: it holds an effect file or a WAV file
-// of the run, or the system cannot tell. A WAV file's name that names nothing the system can
-// tell of is that file's own complaint, later.
+// of the run, or the system cannot tell.
 Outcome problemOfPageTarget(const Page& page, const std::vector<RunInput>& effects) {
   auto files = effects;
   for (const auto& effect : effects) {
-    auto wav = runInput(wavNameFor(effect.name));
-    if (wav.identity.kind != IdentityKind::unknown) {
-      files.push_back(wav);
-    }
+    files.push_back(runInput(wavNameFor(effect.name)));
   }
   auto match = findInput(page.update.found(), page.path, files);
   if (match.problem) {

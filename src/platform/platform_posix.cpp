@@ -92,10 +92,9 @@ FileIdentity identityOfStatus(const struct stat& status) {
           S_ISREG(status.st_mode)};
 }
 
-// What a failed stat says: nothing there, or no answer. A name too long for the system names
-// nothing that could be read or written.
+// What a failed stat says: nothing there, or no answer.
 FileIdentity identityOfFailure(int error) {
-  bool nothing = error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+  bool nothing = error == ENOENT || error == ENOTDIR;
   return {nothing ? IdentityKind::none : IdentityKind::unknown, error, 0, 0, 0, 0, 0, false};
 }
 
@@ -111,7 +110,11 @@ FileIdentity identityOf(std::FILE* file) {
 
 FileIdentity identityOf(const char* path) {
   struct stat status {};
-  return stat(path, &status) == 0 ? identityOfStatus(status) : identityOfFailure(errno);
+  if (stat(path, &status) == 0) {
+    return identityOfStatus(status);
+  }
+  // A path too long for the system names no file that any name of the run could lead to.
+  return errno == ENAMETOOLONG ? FileIdentity{IdentityKind::none} : identityOfFailure(errno);
 }
 
 namespace {

@@ -407,11 +407,22 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   fs::create_directory(scratch.root / "pages");
   auto arguments = names;
   arguments.insert(arguments.begin() + 1, "missing.raw");
+  // Names too long for the system, the file's own or its WAV file's, are that file's complaint
+  // alone.
+  const std::string tooLong = std::string(251, 'b') + ".xyz";
+  const std::string farTooLong = std::string(300, 'c') + ".raw";
+  std::string tooLongComplaint;
+  if (!runningWindowsBuild()) {
+    arguments.insert(arguments.begin() + 1, {tooLong, farTooLong});
+    tooLongComplaint = tooLong + ": Cannot open (No such file or directory)\n" + farTooLong +
+                       ": Cannot open (File name too long)\n";
+  }
   arguments.insert(arguments.begin(), {"--page", "../pages/effects.html"});
   auto run = runTool(scratch, "lvlsnd-wav", arguments);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "missing.raw: Cannot open (No such file or directory)\neffect3_2.wav: Exists "
-                     "and holds other samples (an edit?); give --force to replace it\n");
+  EXPECT_EQ(run.err, tooLongComplaint +
+                         "missing.raw: Cannot open (No such file or directory)\neffect3_2.wav: "
+                         "Exists and holds other samples (an edit?); give --force to replace it\n");
   EXPECT_EQ(readFile((scratch.work / "effect3_2.wav").string().c_str()), edit);
   auto pagePath = scratch.root / "pages/effects.html";
   auto bytes = readFile(pagePath.string().c_str());
