@@ -413,6 +413,7 @@ void readJobsOption(CommandLine& line, const char* value, std::size_t& jobs) {
 } // namespace
 
 int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
+  FoldersOfRun folders;
   auto line = readCommandLine(argc, argv, {"-o", "--rate", "-j", "--jobs"},
                               {"--cut", "-n", "--dry-run", "-f", "--force"});
   Run run;

@@ -542,6 +542,7 @@ bool convertAll(const std::vector<const char*>& files, Conversion& conversion, C
 
 Outcome convertEffectBytes(std::span<const std::uint8_t> bytes, const std::string& name,
                            std::uint32_t rate, Console console) {
+  FoldersOfRun folders;
   Conversion conversion;
   conversion.rate = rate;
   auto source = memorySource(bytes);
@@ -551,6 +552,7 @@ Outcome convertEffectBytes(std::span<const std::uint8_t> bytes, const std::strin
 }
 
 int lvlsndWavMain(int argc, const char* const* argv, Console console) {
+  FoldersOfRun folders;
   auto line = readCommandLine(argc, argv, {"--rate", "--page"}, {"-f", "--force"});
   Conversion conversion;
   readRateOption(line, line.values[0], conversion.rate);

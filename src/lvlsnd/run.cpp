@@ -2,6 +2,8 @@
 
 #include "effects.hpp"
 
+#include "file_update.hpp"
+
 #include "wav.hpp"
 
 #include <algorithm>
@@ -49,6 +51,7 @@ Outcome problemOfStart(LevelStream& level, const char* path) {
 } // namespace
 
 int runLevelFile(const char* path, Console console) {
+  FoldersOfRun folders;
   auto run = openLevelRun(path, console);
   if (run.level.source.file == nullptr) {
     complain(console, {path, "Cannot open", ""});

@@ -57,25 +57,30 @@ bool reportLeftoverFiles() {
 
 namespace {
 
-// The folders files are written in, each held open from its first update to the end of the run:
-// a run writes many files into one folder, which is looked up once.
+// The folders files are written in, each held open from its first update to the end of the run
+// (FoldersOfRun): a run writes many files into one folder, which is looked up once.
 std::vector<HeldFolder> heldFolders;
-
-bool holdFolderOnce(const std::string& path, HeldFolder& folder) {
-  for (const auto& held : heldFolders) {
-    if (held.path == path) {
-      folder = held;
-      return true;
-    }
-  }
-  if (!holdFolder(path, folder)) {
-    return false;
-  }
-  heldFolders.push_back(folder);
-  return true;
-}
+int runsGoingOn = 0;
+int updatesBegun = 0;
 
 } // namespace
+
+FoldersOfRun::FoldersOfRun() {
+  ++runsGoingOn;
+}
+
+FoldersOfRun::~FoldersOfRun() {
+  if (--runsGoingOn > 0) {
+    return;
+  }
+  if (updatesBegun > 0) {
+    misused("folders let go while a file update is begun", "");
+  }
+  for (auto& folder : heldFolders) {
+    releaseFolder(folder);
+  }
+  heldFolders.clear();
+}
 
 bool FileUpdate::holdFolderOf(const std::string& path) {
   name_ = lastNameOf(path);
@@ -83,7 +88,29 @@ bool FileUpdate::holdFolderOf(const std::string& path) {
     errno = EISDIR;
     return false;
   }
-  return holdFolderOnce(folderOf(path), folder_);
+  auto folder = folderOf(path);
+  letFolderGo();
+  for (const auto& held : heldFolders) {
+    if (held.path == folder) {
+      folder_ = held;
+      return true;
+    }
+  }
+  if (!holdFolder(folder, folder_)) {
+    return false;
+  }
+  ownsFolder_ = runsGoingOn == 0;
+  if (!ownsFolder_) {
+    heldFolders.push_back(folder_);
+  }
+  return true;
+}
+
+void FileUpdate::letFolderGo() {
+  if (ownsFolder_) {
+    releaseFolder(folder_);
+    ownsFolder_ = false;
+  }
 }
 
 Outcome FileUpdate::failure(const char* text, int error) {
@@ -134,14 +161,18 @@ Outcome FileUpdate::begin(const std::string& path, UpdateRules rules) {
   path_ = path;
   rules_ = std::move(rules);
   if (!holdFolderOf(path)) {
-    return failure("Cannot create", errno);
+    int error = errno;
+    letFolderGo();
+    return failure("Cannot create", error);
   }
   if (rules_.lookUp == LookUp::atBegin) {
     if (auto problem = lookUpName()) {
+      letFolderGo();
       return problem;
     }
   }
   state_ = UpdateState::begun;
+  ++updatesBegun;
   return std::nullopt;
 }
 
@@ -234,6 +265,8 @@ void FileUpdate::abandon() {
     return;
   }
   dropNewFile();
+  letFolderGo();
+  --updatesBegun;
   state_ = UpdateState::abandoned;
 }
 
@@ -376,6 +409,8 @@ Outcome FileUpdate::commit(FileLock* targetLock) {
   if (placed && rules_.kind == UpdateKind::userData && !flushFolder(folder_)) {
     problem = failure("Cannot write", errno);
   }
+  letFolderGo();
+  --updatesBegun;
   state_ = placed ? UpdateState::committed : UpdateState::abandoned;
   return problem;
 }

@@ -74,6 +74,19 @@ struct HeldFolder {
   std::intptr_t handle = -1;
 };
 
+// The folders a run writes in are held from their first update to the end of the run, so that
+// each is looked up once: the run owns one of these, declared before its updates, and its end
+// lets them go (a library used for run after run, by a fuzzer in a folder of its own each time,
+// looks each folder up again).
+// Without one, an update holds its folder for itself alone.
+class FoldersOfRun {
+public:
+  FoldersOfRun();
+  ~FoldersOfRun();
+  FoldersOfRun(const FoldersOfRun&) = delete;
+  FoldersOfRun& operator=(const FoldersOfRun&) = delete;
+};
+
 // How a final step ended: done, refused because the name no longer held what was found (nothing
 // written), or failed (errno says why; nothing written).
 enum class FinalStep { done, changed, failed };
@@ -125,12 +138,14 @@ private:
   FinalStep nameUnnamedFile();
   bool giveTemporaryName();
   void dropNewFile();
+  void letFolderGo();
 
   UpdateState state_ = UpdateState::notBegun;
   UpdateRules rules_;
   std::string path_; // as the caller named it, for messages
   HeldFolder folder_;
-  std::string name_; // the final name in that folder
+  bool ownsFolder_ = false; // held for this update alone, with no FoldersOfRun
+  std::string name_;        // the final name in that folder
   bool lookedUp_ = false;
   FileIdentity found_;
   std::FILE* file_ = nullptr;

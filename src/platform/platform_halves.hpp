@@ -26,6 +26,7 @@ std::string pathIn(const std::string& folder, const std::string& name);
 // Holds `folder` open for the updates of files in it (POSIX systems; Windows works by the path,
 // which `folder.path` keeps), to the end of the run; false, with errno, when it cannot.
 bool holdFolder(const std::string& path, HeldFolder& folder);
+void releaseFolder(HeldFolder& folder);
 // What `name` in the folder is, a symbolic link not followed: `none` when nothing is there.
 FileIdentity identityIn(const HeldFolder& folder, const std::string& name);
 // Opens `name` in the folder for reading, a link not followed; null, with errno, when it cannot

@@ -274,6 +274,13 @@ bool holdFolder(const std::string& path, HeldFolder& folder) {
   return true;
 }
 
+void releaseFolder(HeldFolder& folder) {
+  if (folder.handle >= 0) {
+    close(static_cast<int>(folder.handle));
+  }
+  folder.handle = -1;
+}
+
 namespace {
 
 int descriptorOf(const HeldFolder& folder) {
