@@ -7,6 +7,9 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 # linked statically as the rest, so no DLL goes beside the programs.
 find_program(LVLSND_MINGW_CXX NAMES x86_64-w64-mingw32-g++-posix REQUIRED)
 set(CMAKE_CXX_COMPILER ${LVLSND_MINGW_CXX})
+# The C compiler builds libsoxr for the programs (cmake/build-soxr-mingw.sh).
+find_program(LVLSND_MINGW_CC NAMES x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_C_COMPILER ${LVLSND_MINGW_CC})
 find_program(CMAKE_STRIP NAMES x86_64-w64-mingw32-strip)
 
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)

@@ -23,7 +23,7 @@ sector does not spoil the rest of the level); and a run that did not do all a cl
 ends with a message naming a file and a status other than 0, and so does a run whose flush of
 the user's data (fsync) failed. Some scenarios are refusals (a
 level file named like its first effect, an effect file linked under the name of its WAV file,
-an edited WAV, a batch with one WAV file at another rate): their clean run refuses, and a faulty one must refuse as well, every file byte
+an edited WAV, a batch with one WAV file at a rate below those taken): their clean run refuses, and a faulty one must refuse as well, every file byte
 for byte as it was. A failure inside the dynamic loader, before the program starts, is skipped.
 Exits 77 (skipped) where strace cannot trace.
 """
@@ -224,7 +224,7 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         wav_file(os.path.join(folder, "new.wav"))
         wav_file(os.path.join(folder, "other.wav"), step=3)
-        wav_file(os.path.join(folder, "slow.wav"), rate=22050)
+        wav_file(os.path.join(folder, "slow.wav"), rate=999)
         wav, other, slow = (open(os.path.join(folder, name), "rb").read()
                             for name in ("new.wav", "other.wav", "slow.wav"))
     effects = {name: extracted.files[name] for name in ("effect3_1.raw", "effect3_6.raw")}
@@ -252,7 +252,7 @@ def main():
         ("lvlsnd", ["effect3_1.raw"], {"effect3_1.raw": level}),
         ("lvlsnd", ["level3.dat"], {"level3.dat": level, "effect3_1.raw": LINK + b"level3.dat"}),
         ("lvlsnd-replace", ["-o", "new.wav", "level3.dat", "6", "new.wav"], replace_inputs),
-        # One WAV file at another rate among good ones: nothing is written.
+        # One WAV file at a rate no sound is resampled from, among good ones: nothing is written.
         ("lvlsnd-replace", ["level3.dat", "6", "new.wav", "7", "slow.wav"], batch_inputs),
         ("lvlsnd-wav", ["-f", "effect3_6.raw"],
          dict(effects, **{"effect3_6.wav": LINK + b"effect3_6.raw"})),

@@ -116,33 +116,95 @@ Outcome readFormat(const std::uint8_t* chunk, std::uint32_t size, WavFormat& for
   return std::nullopt;
 }
 
+constexpr std::uint16_t mostChannels = 8;
+
 bool supported(const WavFormat& format) {
-  bool pcm =
-      format.format == pcmFormat && (format.bits == 8 || format.bits == 16 || format.bits == 24);
-  bool floating = format.format == floatFormat && format.bits == 32;
-  return (pcm || floating) && (format.channels == 1 || format.channels == 2);
+  bool pcm = format.format == pcmFormat &&
+             (format.bits == 8 || format.bits == 16 || format.bits == 24 || format.bits == 32);
+  bool floating = format.format == floatFormat && (format.bits == 32 || format.bits == 64);
+  return (pcm || floating) && format.channels >= 1 && format.channels <= mostChannels;
 }
 
-// One channel's sample in 16 bits: 8-bit samples are unsigned, 24-bit ones lose their lowest
-// byte, float ones are scaled from -1 ... 1 and clamped.
-int sampleOf(const std::uint8_t* bytes, std::uint16_t bits) {
+// The refusal of a format the reader does not take: what it is, and what to save instead.
+Problem unsupported(const WavFormat& format) {
+  struct Known {
+    std::uint16_t code;
+    const char* name;
+  };
+  static constexpr Known known[] = {{0x0002, "MS ADPCM"},  {0x0006, "A-law"},    {0x0007, "µ-law"},
+                                    {0x0011, "IMA ADPCM"}, {0x0031, "GSM 6.10"}, {0x0050, "MPEG"},
+                                    {0x0055, "MP3"}};
+  char text[128];
+  for (const auto& k : known) {
+    if (k.code == format.format) {
+      std::snprintf(text, sizeof text, "%s WAV (format 0x%04x); save it as 16-bit PCM", k.name,
+                    unsigned{format.format});
+      return damaged(text);
+    }
+  }
+  std::snprintf(text, sizeof text,
+                "Unsupported WAV format 0x%04x, %u channel%s, %u bits; save it as 16-bit PCM",
+                unsigned{format.format}, unsigned{format.channels}, format.channels == 1 ? "" : "s",
+                unsigned{format.bits});
+  return damaged(text);
+}
+
+// A float sample from -1 ... 1 in 16 bits, rounded and clamped; NaN is silence.
+int sampleOfFloat(double value) {
+  if (std::isnan(value)) {
+    return 0;
+  }
+  return static_cast<int>(std::lround(std::clamp(value * 32768.0, -32768.0, 32767.0)));
+}
+
+// One channel's sample in 16 bits: 8-bit samples are unsigned, 24- and 32-bit ones lose their
+// lower bytes, float ones are scaled from -1 ... 1 and clamped.
+int sampleOf(const std::uint8_t* bytes, std::uint16_t format, std::uint16_t bits) {
+  if (format == floatFormat) {
+    if (bits == 32) {
+      float value = 0;
+      std::uint32_t word = getU32le(bytes);
+      std::memcpy(&value, &word, sizeof value);
+      return sampleOfFloat(value);
+    }
+    double value = 0;
+    std::uint64_t word = getU32le(bytes) | std::uint64_t{getU32le(bytes + 4)} << 32;
+    std::memcpy(&value, &word, sizeof value);
+    return sampleOfFloat(value);
+  }
   switch (bits) {
   case 8:
     return (bytes[0] - 128) * 256;
   case 16:
     return static_cast<std::int16_t>(getU16le(bytes));
-  case 24:
-    return static_cast<std::int16_t>(getU16le(bytes + 1));
-  default: {
-    float value = 0;
-    std::uint32_t bits = getU32le(bytes);
-    std::memcpy(&value, &bits, sizeof value);
-    if (std::isnan(value)) {
-      return 0;
-    }
-    return static_cast<int>(std::lround(std::clamp(value * 32768.0, -32768.0, 32767.0)));
+  default: // 24 or 32: the top two bytes
+    return static_cast<std::int16_t>(getU16le(bytes + bits / 8 - 2));
   }
+}
+
+// The mix of a frame's channels with equal weights, rounded down as an arithmetic shift does.
+int mixOf(int sum, int channels) {
+  return sum >= 0 ? sum / channels : -((-sum + channels - 1) / channels);
+}
+
+// The first bytes of a file that is no WAV file, given for one: what it is.
+Problem notAWavFile(const std::uint8_t* start, std::size_t size) {
+  auto is = [&](const char* magic, std::size_t at) {
+    auto length = std::strlen(magic);
+    return size >= at + length && std::memcmp(start + at, magic, length) == 0;
+  };
+  const char* kind = nullptr;
+  if (is("ID3", 0) || (size >= 2 && start[0] == 0xFF && (start[1] & 0xE0) == 0xE0)) {
+    kind = "An MP3 file";
+  } else if (is("OggS", 0)) {
+    kind = "An Ogg file";
+  } else if (is("fLaC", 0)) {
+    kind = "A FLAC file";
+  } else if (is("FORM", 0) && (is("AIFF", 8) || is("AIFC", 8))) {
+    kind = "An AIFF file";
   }
+  return damaged(kind == nullptr ? "Not a WAV file"
+                                 : std::string(kind) + ", not a WAV file; export it as WAV");
 }
 
 // The bytes of the file around the chunk being read, so that a walk over many chunks reads the
@@ -233,18 +295,19 @@ Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
   if (fileSize < 0) {
     return systemProblem("", "Cannot read", errno); // the system cannot tell the size
   }
-  if (fileSize < 12) {
-    return damaged("Not a WAV file");
-  }
-  auto problem = readExactly(source, 0, riff, 12, "Cannot read");
+  auto got = static_cast<std::size_t>(std::min<std::int64_t>(fileSize, 12));
+  auto problem = readExactly(source, 0, riff, got, "Cannot read");
   if (problem) {
     return problem;
+  }
+  if (got < 12) {
+    return notAWavFile(riff, got);
   }
   if (std::memcmp(riff + 8, "WAVE", 4) == 0 && std::memcmp(riff, "RF64", 4) == 0) {
     return damaged("RF64 is not supported");
   }
   if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
-    return damaged("Not a WAV file");
+    return notAWavFile(riff, got);
   }
   WavFormat format;
   WavData data;
@@ -253,14 +316,10 @@ Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
     return problem;
   }
   if (!supported(format)) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Unsupported WAV format 0x%04x, %u channel%s, %u bits",
-                  unsigned{format.format}, unsigned{format.channels},
-                  format.channels == 1 ? "" : "s", unsigned{format.bits});
-    return damaged(text);
+    return unsupported(format);
   }
-  layout = {format.channels, format.rate, format.bits, data.start,
-            data.size / (format.bits / 8u * format.channels)};
+  layout = {format.channels, format.rate, format.bits,
+            format.format,   data.start,  data.size / (format.bits / 8u * format.channels)};
   if (layout.frames == 0) {
     return damaged("No samples in the data chunk");
   }
@@ -268,7 +327,8 @@ Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
 }
 
 bool isEffectWavLayout(const WavLayout& layout, std::uint64_t frames) {
-  return layout.channels == 1 && layout.bits == 16 && layout.frames == frames;
+  return layout.channels == 1 && layout.bits == 16 && layout.format == pcmFormat &&
+         layout.frames == frames;
 }
 
 Outcome readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t first,
@@ -283,11 +343,11 @@ Outcome readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t
   }
   for (std::size_t k = 0; k < samples.size(); ++k) {
     const auto* frame = bytes.data() + k * frameBytes;
-    int sample = sampleOf(frame, layout.bits);
-    if (layout.channels == 2) {
-      sample = (sample + sampleOf(frame + sampleBytes, layout.bits)) >> 1;
+    int sum = 0;
+    for (std::size_t channel = 0; channel < layout.channels; ++channel) {
+      sum += sampleOf(frame + channel * sampleBytes, layout.format, layout.bits);
     }
-    samples[k] = static_cast<std::int16_t>(sample);
+    samples[k] = static_cast<std::int16_t>(mixOf(sum, layout.channels));
   }
   return std::nullopt;
 }

@@ -43,6 +43,7 @@ struct WavLayout {
   std::uint16_t channels = 0;
   std::uint32_t sampleRate = 0;
   std::uint16_t bits = 0;
+  std::uint16_t format = 0; // 1 for PCM, 3 for float (an extensible file's subformat)
   std::int64_t dataStart = 0;
   std::uint64_t frames = 0; // whole frames, cut to what the file holds
 };
@@ -66,9 +67,11 @@ Outcome readWavFrames(ByteSource& source, const WavLayout& layout, std::uint64_t
                       std::span<std::int16_t> samples);
 
 // Reads up to `wantedSamples` samples of a WAV file: RIFF chunks in any order, unknown
-// chunks skipped; PCM of 8, 16 or 24 bits or 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE;
-// mono, or stereo averaged to mono. A data chunk cut short gives the samples that are there.
-// Returns what makes the file unreadable ("Cannot read" for a read error).
+// chunks skipped; PCM of 8, 16, 24 or 32 bits or float of 32 or 64, plain or
+// WAVE_FORMAT_EXTENSIBLE; 1 to 8 channels mixed to mono with equal weights, rounded down. A data
+// chunk cut short gives the samples that are there. Returns what makes the file unreadable
+// ("Cannot read" for a read error); a file of another kind (MP3, Ogg, FLAC, AIFF) or a WAV file
+// of another format is named as what it is.
 Outcome readWavSound(ByteSource& source, std::size_t wantedSamples, WavSound& sound);
 
 } // namespace lvlsnd

@@ -609,39 +609,38 @@ searchUnitAvx2(std::span<const std::int16_t, samplesPerUnit> samples, const Enco
   return searchUnit(samples, search, carried, alone, next);
 }
 
-// The widest of the instructions asked for that this processor has.
-SearchInstructions instructionsToUse(SearchInstructions asked) {
-  if (asked == SearchInstructions::widest || asked == SearchInstructions::avx2) {
-    asked = __builtin_cpu_supports("avx2") ? SearchInstructions::avx2 : SearchInstructions::sse42;
-  }
-  if (asked == SearchInstructions::sse42 && !__builtin_cpu_supports("sse4.2")) {
-    asked = SearchInstructions::baseline;
-  }
-  return asked;
-}
-#else
-SearchInstructions instructionsToUse(SearchInstructions) {
-  return SearchInstructions::baseline;
-}
 #endif
 
-std::size_t searchUnitWith(SearchInstructions instructions,
-                           std::span<const std::int16_t, samplesPerUnit> samples,
-                           const EncoderSearch& search, const Carried& carried, std::size_t alone,
-                           Carried& next) {
-  switch (instructions) {
+// The search of a unit compiled for one instruction set, and that set's name.
+using UnitSearch = std::size_t (*)(std::span<const std::int16_t, samplesPerUnit>,
+                                   const EncoderSearch&, const Carried&, std::size_t, Carried&);
+struct SearchCode {
+  const char* name;
+  UnitSearch search;
+};
+
+// The widest of the instructions asked for that this processor has, and its search.
+SearchCode searchCodeFor(SearchInstructions asked) {
 #if defined(__x86_64__) || defined(__i386__)
-  case SearchInstructions::avx2:
-    return searchUnitAvx2(samples, search, carried, alone, next);
-  case SearchInstructions::sse42:
-    return searchUnitSse42(samples, search, carried, alone, next);
-#endif
-  default:
-    return searchUnitBaseline(samples, search, carried, alone, next);
+  bool avx2 = __builtin_cpu_supports("avx2");
+  bool sse42 = __builtin_cpu_supports("sse4.2");
+  if ((asked == SearchInstructions::widest || asked == SearchInstructions::avx2) && avx2) {
+    return {"AVX2", searchUnitAvx2};
   }
+  if (asked != SearchInstructions::baseline && sse42) {
+    return {"SSE4.2", searchUnitSse42};
+  }
+#else
+  (void)asked;
+#endif
+  return {"baseline", searchUnitBaseline};
 }
 
 } // namespace
+
+const char* searchInstructionsName(SearchInstructions asked) {
+  return searchCodeFor(asked).name;
+}
 
 SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples,
                            PredictorState& state) {
@@ -677,12 +676,12 @@ std::vector<SoundUnit> encodeUnits(std::span<const std::int16_t> samples,
   // The encodings that searches of each unit alone would make stay among those carried, so
   // that carrying is never worse than deciding each unit alone; `alone` is where they are.
   std::size_t alone = 0;
-  auto instructions = instructionsToUse(search.instructions);
+  auto unitSearch = searchCodeFor(search.instructions).search;
   for (std::size_t u = 0; u < unitCount; ++u) {
     auto unitSamples = std::span(padded).subspan(u * samplesPerUnit).first<samplesPerUnit>();
     Carried next;
     next.width = search.carried;
-    alone = searchUnitWith(instructions, unitSamples, search, carried, alone, next);
+    alone = unitSearch(unitSamples, search, carried, alone, next);
     for (std::size_t k = 0; k < next.count; ++k) {
       traces[u * search.carried + k] = traceOf(next.kept[k]);
     }

@@ -30,6 +30,10 @@ SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples
 // that it has. All choose the very same units; the sets by name are there to show it.
 enum class SearchInstructions { widest, avx2, sse42, baseline };
 
+// The name of the instructions a search asked for runs on here: "AVX2", "SSE4.2" or
+// "baseline".
+const char* searchInstructionsName(SearchInstructions asked = SearchInstructions::widest);
+
 struct EncoderSearch {
   std::size_t codings = 4;
   std::size_t beam = 20;

@@ -5,8 +5,10 @@
 #include "console.hpp"
 #include "effect_names.hpp"
 #include "level_update.hpp"
+#include "resample.hpp"
 #include "sound_items.hpp"
 #include "wav.hpp"
+#include "xa_encoder.hpp"
 
 #include <cerrno>
 #include <cinttypes>
@@ -24,7 +26,7 @@ constexpr const char* usageText =
     "INDEX is the M of effectN_M.raw; a WAV file named effectN_M.wav, as lvlsnd-wav names it,\n"
     "goes into effect M without one. One holding the effect's own samples leaves it as it is.\n"
     "LEVEL is changed in place and first kept as LEVEL.bak\n"
-    "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless --rate says otherwise\n"
+    "SOUND.wav may be at any rate: it is resampled to the rate the effect plays at\n"
     "  -o OUT         write the changed level file to OUT and leave LEVEL as it is\n"
     "  -f, --force    let -o replace a file that exists\n"
     "  --rate HZ      the rate the game plays the effects at, 1000 to 192000 (default 37800)\n"
@@ -48,7 +50,9 @@ enum class Verdict {
 struct Replacement {
   SoundItem item;
   SoundEntry entry;
-  WavSound sound;
+  WavSound sound;           // at the effect's rate, once checked
+  std::uint64_t length = 0; // the whole sound's samples at the effect's rate
+  bool resampled = false;   // from the WAV file's own rate
   Verdict verdict = Verdict::encode;
   bool cut = false; // longer than the effect: its beginning goes in
 };
@@ -70,8 +74,27 @@ std::uint64_t samplesOf(const SoundEntry& entry) {
   return static_cast<std::uint64_t>(entry.groupCount) * samplesPerEffectGroup;
 }
 
-// Reads the WAV file's sound, at most as long as the entry.
-Outcome readSound(const char* path, const SoundEntry& entry, WavSound& sound) {
+// Whether the WAV file's rate is one the sound can be resampled from.
+bool takesRate(std::uint32_t rate) {
+  return rate >= lowestWavRate && rate <= highestWavRate;
+}
+
+// Reads the WAV file's samples, as many as the entry takes at `rate` (none when its own rate is
+// not taken).
+Outcome readSamples(ByteSource& source, const SoundEntry& entry, std::uint32_t rate,
+                    WavSound& sound) {
+  if (auto problem = readWavLayout(source, sound.layout)) {
+    return problem;
+  }
+  auto from = sound.layout.sampleRate;
+  auto wanted = from == rate ? samplesOf(entry) : framesFor(samplesOf(entry), from, rate);
+  sound.samples.resize(
+      takesRate(from) ? static_cast<std::size_t>(std::min(wanted, sound.layout.frames)) : 0);
+  return readWavFrames(source, sound.layout, 0, sound.samples);
+}
+
+// Reads the WAV file's sound, as much of it as the entry takes at `rate`.
+Outcome readSound(const char* path, const SoundEntry& entry, std::uint32_t rate, WavSound& sound) {
   std::FILE* wav = openInput(path);
   // The reader walks the file by offset, from its size: only a regular file has one.
   if (wav == nullptr) {
@@ -86,7 +109,7 @@ Outcome readSound(const char* path, const SoundEntry& entry, WavSound& sound) {
   Outcome problem;
   if (startsLikeEffectFile(source)) {
     problem = Problem{path, "Not a WAV file; lvlsnd-wav turns effect files into WAV files", ""};
-  } else if ((problem = readWavSound(source, samplesOf(entry), sound))) {
+  } else if ((problem = readSamples(source, entry, rate, sound))) {
     problem->name = path;
   }
   std::fclose(wav);
@@ -100,29 +123,32 @@ std::string secondsOf(std::uint64_t samples, std::uint32_t rate) {
   return text;
 }
 
-// The refusal of a sound at another rate than the effect's.
-Outcome checkRate(const Run& run, const Replacement& replacement) {
-  auto soundRate = replacement.sound.layout.sampleRate;
-  if (soundRate == run.rate) {
-    return std::nullopt;
+// The refusal of a rate no sound is resampled from; a sound at any other rate than the
+// effect's is resampled to it.
+Outcome checkRate(const Run& run, Replacement& replacement) {
+  auto& sound = replacement.sound;
+  auto from = sound.layout.sampleRate;
+  if (from == 0) {
+    return Problem{replacement.item.wavPath, "0 Hz is no rate", ""};
   }
-  const char* path = replacement.item.wavPath;
-  auto rate = std::to_string(run.rate);
-  if (soundRate == 0) {
-    return Problem{path, "0 Hz is no rate", ""};
+  if (!takesRate(from)) {
+    return Problem{replacement.item.wavPath,
+                   std::to_string(from) + " Hz, but WAV files of " + std::to_string(lowestWavRate) +
+                       " to " + std::to_string(highestWavRate) + " Hz go in",
+                   ""};
   }
-  // --rate is advised only where it would be taken.
-  bool rateTaken = soundRate >= lowestEffectRate && soundRate <= highestEffectRate;
-  return Problem{path,
-                 std::to_string(soundRate) + " Hz, but the effect plays at " + rate +
-                     " Hz; resample it to " + rate + " Hz" +
-                     (rateTaken ? " or give --rate " + std::to_string(soundRate) : ""),
-                 ""};
+  replacement.length = sound.layout.frames;
+  if (from != run.rate) {
+    sound.samples = resampled(sound.samples, sound.layout.frames, from, run.rate);
+    replacement.length = resampledLength(sound.layout.frames, from, run.rate);
+    replacement.resampled = true;
+  }
+  return std::nullopt;
 }
 
 // The refusal of a sound longer than the effect, unless --cut keeps its beginning.
 Outcome checkLength(const Run& run, Replacement& replacement) {
-  auto frames = replacement.sound.layout.frames;
+  auto frames = replacement.length;
   auto effectSamples = samplesOf(replacement.entry);
   if (frames <= effectSamples) {
     return std::nullopt;
@@ -163,7 +189,7 @@ Outcome checkReplacement(Run& run, Replacement& replacement) {
     problem = findEntry(run.level, replacement.item.indexText, replacement.entry);
   }
   if (!problem) {
-    problem = readSound(replacement.item.wavPath, replacement.entry, replacement.sound);
+    problem = readSound(replacement.item.wavPath, replacement.entry, run.rate, replacement.sound);
   }
   if (!problem) {
     problem = checkRate(run, replacement);
@@ -209,7 +235,8 @@ std::vector<std::int16_t> decodedSamples(const std::vector<StoredGroup>& groups,
 // Whether the WAV file holds the samples the entry's `groups` decode to, as lvlsnd-wav writes
 // them: such a file was not edited.
 bool holdsEntrySamples(const Replacement& replacement, const std::vector<StoredGroup>& groups) {
-  return isEffectWavLayout(replacement.sound.layout, samplesOf(replacement.entry)) &&
+  return !replacement.resampled &&
+         isEffectWavLayout(replacement.sound.layout, samplesOf(replacement.entry)) &&
          decodedSamples(groups, replacement.entry.unitSelector) == replacement.sound.samples;
 }
 
@@ -258,7 +285,17 @@ std::string effectLine(const Run& run, const Replacement& replacement) {
          replacement.item.wavPath;
 }
 
-// The line that says what becomes of one sound.
+// "boom.wav: 44100 Hz, resampled to 37800 Hz", for a sound at another rate than the effect's.
+std::string resampledLine(const Run& run, const Replacement& replacement) {
+  if (!replacement.resampled) {
+    return "";
+  }
+  return std::string(replacement.item.wavPath) + ": " +
+         std::to_string(replacement.sound.layout.sampleRate) + " Hz, resampled to " +
+         std::to_string(run.rate) + " Hz\n";
+}
+
+// The lines that say what becomes of one sound.
 std::string verdictLine(const Run& run, const Replacement& replacement) {
   const auto& item = replacement.item;
   auto leftAsItIs = "; effect " + item.indexText + " left as it is\n";
@@ -266,17 +303,18 @@ std::string verdictLine(const Run& run, const Replacement& replacement) {
   case Verdict::unchanged:
     return std::string(item.wavPath) + ": Unchanged" + leftAsItIs;
   case Verdict::alreadyIn:
-    return std::string(item.wavPath) + ": Already in the level" + leftAsItIs;
+    return std::string(item.wavPath) + ": Already in the level" + leftAsItIs +
+           resampledLine(run, replacement);
   case Verdict::encode:
   case Verdict::replaced:
     break;
   }
   auto line = (run.dryRun ? "Would replace " : "Replacing ") + effectLine(run, replacement) +
-              (run.dryRun ? "\n" : "...\n");
+              (run.dryRun ? "\n" : "...\n") + resampledLine(run, replacement);
   if (replacement.cut) {
     line += std::string(item.wavPath) + ": Kept the first " +
             secondsOf(samplesOf(replacement.entry), run.rate) + " of " +
-            secondsOf(replacement.sound.layout.frames, run.rate) + "\n";
+            secondsOf(replacement.length, run.rate) + "\n";
   }
   return line;
 }
@@ -430,6 +468,9 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
     }
   }
   if (auto status = answerCommandLine(line, "lvlsnd-replace", usageText, console)) {
+    if (line.version) {
+      std::fprintf(console.out, "encoder instructions: %s\n", searchInstructionsName());
+    }
     return *status;
   }
   run.level.path = line.operands[0];

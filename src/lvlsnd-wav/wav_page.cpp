@@ -277,8 +277,8 @@ std::string replaceHint(std::uint32_t rate, const std::string& level) {
   auto command = "lvlsnd-replace " + rateOption +
                  (level.empty() ? "LEVEL INDEX NEW.wav..." : "LEVEL effect" + level + "_*.wav");
   return "<p>Edit the WAV files in place, then put them back in one run: <code>" +
-         escapedHtml(command) + "</code> (at " + std::to_string(rate) +
-         " Hz, mono or stereo, at most the effect&#39;s length).</p>\n";
+         escapedHtml(command) +
+         "</code> (any rate, 1 to 8 channels, at most the effect&#39;s length).</p>\n";
 }
 
 } // namespace

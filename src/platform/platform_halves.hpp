@@ -4,6 +4,7 @@
 #pragma once
 
 #include "console.hpp"
+#include "environment.hpp"
 #include "file_lock.hpp"
 #include "file_update.hpp"
 #include "files.hpp"

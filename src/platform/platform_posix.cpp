@@ -497,6 +497,10 @@ void startProgram(const char* program) {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+void setEnvironment(const char* name, const char* value) {
+  setenv(name, value, 1);
+}
+
 bool isTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
 }

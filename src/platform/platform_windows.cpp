@@ -448,6 +448,10 @@ void startProgram(const char* program) {
   // Windows has no file-size signal.
 }
 
+void setEnvironment(const char* name, const char* value) {
+  _putenv_s(name, value);
+}
+
 bool isTerminal(std::FILE* stream) {
   DWORD mode = 0;
   return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;

@@ -34,6 +34,9 @@ const Bytes pcm8 = {0x80, 0xC0, 0x00};
 const Bytes pcm16 = {0x00, 0x00, 0x00, 0x40, 0x00, 0x80};
 const Bytes pcm24 = {0x77, 0x00, 0x00, 0x77, 0x00, 0x40, 0x77, 0x00, 0x80};
 const Bytes float32 = {0, 0, 0, 0, 0, 0, 0x00, 0x3F, 0, 0, 0x80, 0xBF};
+const Bytes pcm32 = {0x77, 0x77, 0, 0, 0x77, 0x77, 0, 0x40, 0x77, 0x77, 0, 0x80};
+const Bytes float64 = {0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0,    0,
+                       0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0xBF};
 const std::vector<std::int16_t> threeSamples = {0, 16384, -32768};
 
 Bytes stereo(const Bytes& left, const Bytes& right, std::size_t sampleBytes) {
@@ -67,9 +70,25 @@ TEST_F(WavReaderTest, EveryAcceptedFormatAndChunkOrderGivesTheSameSamples) {
        threeSamples},
       {"extensible float", wavFile({{"fmt ", fmtBytes(0, 1, 32, 3)}, {"data", float32}}),
        threeSamples},
+      {"32-bit", wavFile({{"fmt ", fmtBytes(1, 1, 32)}, {"data", pcm32}}), threeSamples},
+      {"64-bit float", wavFile({{"fmt ", fmtBytes(3, 1, 64)}, {"data", float64}}), threeSamples},
+      {"extensible 32-bit", wavFile({{"fmt ", fmtBytes(0, 1, 32, 1)}, {"data", pcm32}}),
+       threeSamples},
       {"stereo averaged",
        wavFile({{"fmt ", fmtBytes(1, 2, 16)}, {"data", stereo(pcm16, silence16, 2)}}),
        {0, 8192, -16384}},
+      // The mix rounds down, as an arithmetic shift does: -1 and 0 make -1, not 0.
+      {"stereo rounded down",
+       wavFile({{"fmt ", fmtBytes(1, 2, 16)}, {"data", {0xFF, 0xFF, 0, 0, 3, 0, 0, 0}}}),
+       {-1, 1}},
+      {"three channels rounded down",
+       wavFile(
+           {{"fmt ", fmtBytes(1, 3, 16)}, {"data", {0xFF, 0xFF, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0}}}),
+       {-1, 1}},
+      {"eight channels",
+       wavFile({{"fmt ", fmtBytes(1, 8, 8)},
+                {"data", {0xC0, 0xC0, 0xC0, 0xC0, 0x80, 0x80, 0x80, 0x80}}}),
+       {8192}},
       {"stereo float",
        wavFile({{"fmt ", fmtBytes(3, 2, 32)}, {"data", stereo(float32, float32, 4)}}),
        threeSamples},
@@ -116,24 +135,35 @@ TEST_F(WavReaderTest, FilesThatAreNotAcceptedSayWhy) {
     Bytes file;
     std::string problem;
   };
+  const std::string exportIt = ", not a WAV file; export it as WAV";
+  const Bytes aiff = {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'};
   const Case cases[] = {
       {{}, "Not a WAV file"},
       {riffOnly, "Not a WAV file"},
+      {{'I', 'D', '3', 4, 0}, "An MP3 file" + exportIt},
+      {{0xFF, 0xFB, 0x90, 0x64}, "An MP3 file" + exportIt},
+      {{'O', 'g', 'g', 'S', 0, 2}, "An Ogg file" + exportIt},
+      {{'f', 'L', 'a', 'C', 0, 0, 0, 0x22}, "A FLAC file" + exportIt},
+      {aiff, "An AIFF file" + exportIt},
       {wavFile({{"data", pcm16}}), "No fmt chunk"},
       {wavFile({{"fmt ", fmtBytes(1, 1, 16)}}), "No data chunk"},
       {wavFile({{"fmt ", Bytes(8, 1)}, {"data", pcm16}}), "Damaged fmt chunk"},
       {wavFile({{"fmt ", fmtBytes(2, 1, 4)}, {"data", pcm16}}),
-       "Unsupported WAV format 0x0002, 1 channel, 4 bits"},
-      {wavFile({{"fmt ", fmtBytes(1, 4, 16)}, {"data", pcm16}}),
-       "Unsupported WAV format 0x0001, 4 channels, 16 bits"},
-      {wavFile({{"fmt ", fmtBytes(1, 1, 32)}, {"data", pcm16}}),
-       "Unsupported WAV format 0x0001, 1 channel, 32 bits"},
-      {wavFile({{"fmt ", fmtBytes(3, 1, 64)}, {"data", pcm16}}),
-       "Unsupported WAV format 0x0003, 1 channel, 64 bits"},
+       "MS ADPCM WAV (format 0x0002); save it as 16-bit PCM"},
+      {wavFile({{"fmt ", fmtBytes(6, 1, 8)}, {"data", pcm16}}),
+       "A-law WAV (format 0x0006); save it as 16-bit PCM"},
+      {wavFile({{"fmt ", fmtBytes(1, 9, 16)}, {"data", pcm16}}),
+       "Unsupported WAV format 0x0001, 9 channels, 16 bits; save it as 16-bit PCM"},
+      {wavFile({{"fmt ", fmtBytes(1, 0, 16)}, {"data", pcm16}}),
+       "Unsupported WAV format 0x0001, 0 channels, 16 bits; save it as 16-bit PCM"},
+      {wavFile({{"fmt ", fmtBytes(1, 1, 12)}, {"data", pcm16}}),
+       "Unsupported WAV format 0x0001, 1 channel, 12 bits; save it as 16-bit PCM"},
+      {wavFile({{"fmt ", fmtBytes(3, 1, 16)}, {"data", pcm16}}),
+       "Unsupported WAV format 0x0003, 1 channel, 16 bits; save it as 16-bit PCM"},
       {wavFile({{"fmt ", fmtBytes(0, 1, 16, 2)}, {"data", pcm16}}),
-       "Unsupported WAV format 0x0002, 1 channel, 16 bits"},
+       "MS ADPCM WAV (format 0x0002); save it as 16-bit PCM"},
       {wavFile({{"fmt ", notAudioGuid}, {"data", pcm16}}),
-       "Unsupported WAV format 0xfffe, 1 channel, 16 bits"},
+       "Unsupported WAV format 0xfffe, 1 channel, 16 bits; save it as 16-bit PCM"},
       {wavFile({{"fmt ", slice(fmtBytes(0, 1, 16, 1), 0, 26)}, {"data", pcm16}}),
        "Damaged fmt chunk"},
       {wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", {}}}), "No samples in the data chunk"},

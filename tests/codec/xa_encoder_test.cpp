@@ -1,12 +1,14 @@
 // The encoder of lvlsnd-replace: never worse than rounding or than deciding each unit alone, and
 // what it decodes to is what it scored.
 #include "media_tools.hpp"
+#include "resample.hpp"
 #include "tool_test.hpp"
 #include "xa_encoder.hpp"
 #include "xa_sounds.hpp"
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,27 @@ std::uint64_t hashOf(const std::vector<SoundUnit>& units) {
   return hash;
 }
 
+TEST(Encoder, EachInstructionSetAskedForRunsItsOwnSearch) {
+  struct Case {
+    SearchInstructions asked;
+    const char* runs;
+    bool present; // whether this processor has the instructions
+  };
+  const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  const bool sse42 = __builtin_cpu_supports("sse4.2") != 0;
+  const Case cases[] = {{SearchInstructions::widest, "AVX2", avx2},
+                        {SearchInstructions::avx2, "AVX2", avx2},
+                        {SearchInstructions::sse42, "SSE4.2", sse42},
+                        {SearchInstructions::baseline, "baseline", true}};
+  for (const auto& c : cases) {
+    if (!c.present) {
+      std::cout << "skipped: this processor lacks " << c.runs << "\n";
+      continue;
+    }
+    EXPECT_STREQ(searchInstructionsName(c.asked), c.runs);
+  }
+}
+
 TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
   // Speed work must not change what is chosen: these are the units the encoder chose before its
   // search dropped the partial encodings that can no longer be kept and before it kept its paths
@@ -244,6 +267,9 @@ TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
     value = std::clamp(value + static_cast<int>(seed >> 8) % 4001 - 2000, -32768, 32767);
     walk.push_back(static_cast<std::int16_t>(value));
   }
+  // What a WAV file at 44100 Hz becomes: the resampler's samples are pinned with the units.
+  auto sweep = sweepSamples();
+  auto sweepFrom44100 = resampled(sweep, sweep.size(), 44100, 37800);
   struct Case {
     const char* signal;
     std::vector<std::int16_t> samples;
@@ -264,6 +290,7 @@ TEST(Encoder, ChoosesWhatItChoseBeforeAtEveryWidth) {
       {"noise at 1000, 20000 samples", noise(1000, 20000), {}, 3251877297314290885u},
       {"random walk, more carried than paths", walk, {2, 3, 12}, 7563472005037931838u},
       {"noise at 2000, widest", noise(2000, 3000), {32, 32, 32}, 271807198219761959u},
+      {"sweep resampled from 44100 Hz", sweepFrom44100, {}, 5048021364382041273u},
   };
   // The same whatever instructions the processor lends the search.
   const std::pair<SearchInstructions, const char*> instructionSets[] = {

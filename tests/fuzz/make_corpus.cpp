@@ -95,6 +95,9 @@ int main(int argc, char** argv) {
       {"extensible-pcm16", wavFile({{"fmt ", fmtBytes(0, 1, 16, 1)}, {"data", frames}})},
       {"data-first-odd-chunk", wavFile({list, {"data", frames}, {"fmt ", fmtBytes(1, 1, 16)}})},
       {"data-cut-short", cut(wavFile({{"fmt ", fmtBytes(1, 1, 16)}, {"data", frames}}), 50)},
+      {"pcm32-mono", wavFile({{"fmt ", fmtBytes(1, 1, 32)}, {"data", frames}})},
+      {"float64-mono", wavFile({{"fmt ", fmtBytes(3, 1, 64)}, {"data", frames}})},
+      {"pcm8-eight-channels", wavFile({{"fmt ", fmtBytes(1, 8, 8)}, {"data", frames}})},
   };
   for (const auto& [name, bytes] : wavSeeds) {
     writeFile((std::string(argv[2]) + "/" + name).c_str(), bytes);

@@ -2,6 +2,7 @@
 // afterwards, and what it refuses.
 #include "media_tools.hpp"
 #include "replace_tool.hpp"
+#include "resample.hpp"
 #include "tool_test.hpp"
 #include "wav_builder.hpp"
 #include "xa_sounds.hpp"
@@ -75,7 +76,8 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     std::uint8_t selector;
     std::vector<std::int16_t> sound;
     double leastSnr;
-    std::string cutNote; // what --cut says of a sound longer than the effect
+    std::string cutNote;        // what --cut says of a sound longer than the effect
+    std::uint32_t rate = 37800; // the WAV file's
   };
   // A square wave of five harmonics driven past full scale.
   std::vector<std::int16_t> clippedSquare;
@@ -86,15 +88,33 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     }
     clippedSquare.push_back(static_cast<std::int16_t>(std::clamp(60000 * wave, -32768.0, 32767.0)));
   }
+  // A chord as an editor saves it at 44100 Hz, and as one saves a recording at 8000 Hz.
+  std::vector<std::int16_t> chord(17000);
+  std::vector<std::int16_t> voice(1500);
+  for (std::size_t k = 0; k < chord.size(); ++k) {
+    auto t = static_cast<double>(k);
+    chord[k] = static_cast<std::int16_t>(9000 * std::sin(2 * M_PI * 440 * t / 44100) +
+                                         7000 * std::sin(2 * M_PI * 1375 * t / 44100));
+    voice[k % voice.size()] =
+        static_cast<std::int16_t>(12000 * std::sin(2 * M_PI * 300 * t / 8000) *
+                                  std::sin(M_PI * static_cast<double>(k % voice.size()) / 1500));
+  }
   // Entries 1 and 2 share 135 groups at 0x3028, entry 4 has 68 groups of its own at 0x6f70.
   const Case cases[] = {
       {1, 0, noiseSamples(), 20, ""},
       {2, 1, toneSamples(), 40, ""},
       {1, 0, clippedSquare, 51.6, ""},
-      {4, 1, toneSamples(), 59.49, "../tone.wav: Kept the first 0.201 s of 0.300 s\n"}};
+      {4, 1, toneSamples(), 59.49, "../tone.wav: Kept the first 0.201 s of 0.300 s\n"},
+      {2, 1, chord, 30, "", 44100},
+      {4, 1, voice, 30, "", 8000}};
   for (const auto& c : cases) {
     writeFile((scratch.root / "level3.dat").string().c_str(), original);
-    putWav("tone.wav", c.sound);
+    putWav("tone.wav", c.sound, c.rate);
+    // What goes in: the sound at the effect's rate.
+    auto sound = c.rate == 37800 ? c.sound : resampled(c.sound, c.sound.size(), c.rate, 37800);
+    auto resampledNote =
+        c.rate == 37800 ? std::string()
+                        : "../tone.wav: " + std::to_string(c.rate) + " Hz, resampled to 37800 Hz\n";
     fs::remove_all(scratch.work);
     fs::create_directory(scratch.work);
     auto index = std::to_string(c.entry);
@@ -108,8 +128,8 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     EXPECT_EQ(run.out, "Replacing effect " + index + " (" + std::to_string(groups) + " groups, " +
                            (c.entry == 4 ? "0.201" : "0.400") + " s at 37800 Hz, " +
                            (c.selector == 0 ? "even" : "odd") +
-                           " units) in ../level3.dat from ../tone.wav...\n" + c.cutNote +
-                           "Replaced 1 effect of ../level3.dat\n");
+                           " units) in ../level3.dat from ../tone.wav...\n" + resampledNote +
+                           c.cutNote + "Replaced 1 effect of ../level3.dat\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(levelBytes("level3.dat.bak"), original);
     std::size_t offset = c.entry == 4 ? 0x6f70 : 0x3028;
@@ -117,7 +137,7 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
         << "entry " << index;
     // Byte for byte what the encoder makes of the sound on x86-64's baseline instructions,
     // whatever the program ran on: a Windows build under Wine, a processor with AVX2.
-    auto padded = c.sound;
+    auto padded = sound;
     padded.resize(groups * samplesPerEffectGroup);
     EncoderSearch baseline;
     baseline.instructions = SearchInstructions::baseline;
@@ -142,7 +162,7 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
     }
     if (haveFfmpeg()) {
       auto decoded = decodeWithFfmpeg(effects[name], scratch.root).right;
-      auto heard = c.sound;
+      auto heard = sound;
       heard.resize(std::min(groups * samplesPerEffectGroup, heard.size()));
       auto snr = signalToNoiseDb(heard, decoded);
       EXPECT_GE(snr, c.leastSnr) << name;
@@ -541,7 +561,10 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
   auto path = putSample();
   const auto original = levelBytes();
   putWav("a.wav", toneSamples());
-  putWav("slow.wav", toneSamples(), 22050);
+  // Rates just outside those a sound is resampled from.
+  putWav("slow.wav", toneSamples(), 999);
+  putWav("fast.wav", toneSamples(), 768001);
+  const std::string outsideRates = ": 999 Hz, but WAV files of 1000 to 768000 Hz go in\n";
   putWav("long.wav", std::vector<std::int16_t>(15121, 9)); // one sample more than effect 2
   writeFile((scratch.root / "adpcm.wav").string().c_str(),
             wavFile({{"fmt ", fmtBytes(2, 1, 4)}, {"data", Bytes(8, 0)}}));
@@ -583,7 +606,7 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       "INDEX is the M of effectN_M.raw; a WAV file named effectN_M.wav, as lvlsnd-wav names it,\n"
       "goes into effect M without one. One holding the effect's own samples leaves it as it is.\n"
       "LEVEL is changed in place and first kept as LEVEL.bak\n"
-      "SOUND.wav must be at the rate the effect plays at, 37800 Hz unless --rate says otherwise\n"
+      "SOUND.wav may be at any rate: it is resampled to the rate the effect plays at\n"
       "  -o OUT         write the changed level file to OUT and leave LEVEL as it is\n"
       "  -f, --force    let -o replace a file that exists\n"
       "  --rate HZ      the rate the game plays the effects at, 1000 to 192000 (default 37800)\n"
@@ -612,15 +635,11 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{path, "1", path}, 1, path + ": Not a WAV file\n"},
       {{path, "1", "../adpcm.wav"},
        1,
-       "../adpcm.wav: Unsupported WAV format 0x0002, 1 channel, 4 bits\n"},
-      {{path, "1", "../slow.wav"},
+       "../adpcm.wav: MS ADPCM WAV (format 0x0002); save it as 16-bit PCM\n"},
+      {{path, "1", "../slow.wav"}, 1, "../slow.wav" + outsideRates},
+      {{path, "1", "../fast.wav"},
        1,
-       "../slow.wav: 22050 Hz, but the effect plays at 37800 Hz; resample it to 37800 Hz or give "
-       "--rate 22050\n"},
-      {{"--rate", "18900", path, "1", "../a.wav"},
-       1,
-       "../a.wav: 37800 Hz, but the effect plays at 18900 Hz; resample it to 18900 Hz or give "
-       "--rate 37800\n"},
+       "../fast.wav: 768001 Hz, but WAV files of 1000 to 768000 Hz go in\n"},
       {{"-o", "../work/../level3.dat", path, "1", "../a.wav"},
        1,
        "../work/../level3.dat: Is the level file; leave out -o to change it in place\n"},
@@ -715,15 +734,13 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       // Every sound is checked before anything is written, and every problem told.
       {{path, "1", "../a.wav", "2", "../slow.wav", "4", "../missing.wav"},
        1,
-       "../slow.wav: 22050 Hz, but the effect plays at 37800 Hz; resample it to 37800 Hz or give "
-       "--rate 22050\n../missing.wav: Cannot open (No such file or directory)\n"},
+       "../slow.wav" + outsideRates + "../missing.wav: Cannot open (No such file or directory)\n"},
       {{"-o", "../precious.txt", path, "1", "../a.wav"},
        1,
        "../precious.txt: Exists; give --force to replace it\n"},
       {{"-f", "-o", "../a.wav", "--", path, "2", "../slow.wav", "1", "../a.wav"},
        1,
-       "../slow.wav: 22050 Hz, but the effect plays at 37800 Hz; resample it to 37800 Hz or give "
-       "--rate 22050\n../a.wav: Is the WAV file\n"},
+       "../slow.wav" + outsideRates + "../a.wav: Is the WAV file\n"},
       {{path, "1", "../effect.raw"},
        1,
        "../effect.raw: Not a WAV file; lvlsnd-wav turns effect files into WAV files\n"},
@@ -751,7 +768,8 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out, usage);
   EXPECT_EQ(runTool(scratch, "lvlsnd-replace", {"--version"}).out,
-            "lvlsnd-replace " LVLSND_VERSION "\n");
+            "lvlsnd-replace " LVLSND_VERSION "\nencoder instructions: " +
+                std::string(searchInstructionsName()) + "\n");
   const auto filesBefore = filesUnder(scratch.root);
   for (const auto& c : cases) {
     if ((c.posixOnly && !posix) || (!c.trace.empty() && !haveStrace())) {

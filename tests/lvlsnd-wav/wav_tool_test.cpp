@@ -462,7 +462,7 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   EXPECT_NE(
       page.find("<h1>Sound effects in work</h1>\n<p>Edit the WAV files in place, then "
                 "put them back in one run: <code>lvlsnd-replace LEVEL INDEX NEW.wav...</code> "
-                "(at 37800 Hz, mono or stereo, at most the effect&#39;s length).</p>"),
+                "(any rate, 1 to 8 channels, at most the effect&#39;s length).</p>"),
       std::string::npos)
       << "names of no one level: the folder in the title";
   EXPECT_EQ(page.find("<script"), std::string::npos);
@@ -523,8 +523,8 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   EXPECT_NE(std::string(levelBytes.begin(), levelBytes.end())
                 .find("<h1>Level 3 sound effects</h1>\n<p>Folder: work</p>\n<p>Edit the WAV "
                       "files in place, then put them back in one run: <code>lvlsnd-replace --rate "
-                      "18900 LEVEL effect3_*.wav</code> (at 18900 Hz, mono or stereo, at most the "
-                      "effect&#39;s length).</p>"),
+                      "18900 LEVEL effect3_*.wav</code> (any rate, 1 to 8 channels, at most "
+                      "the effect&#39;s length).</p>"),
             std::string::npos);
 }
 
