@@ -288,27 +288,46 @@ FinalStep FileUpdate::nameUnnamedFile() {
   if (step != FinalStep::changed || lookedUp_) {
     return step;
   }
+  auto unnamedIn = folder_.path;
   if ((spoiled_ = lookUpName())) {
     return FinalStep::failed;
   }
-  if (found_.kind == IdentityKind::none) {
+  bool sameFolder = folder_.path == unnamedIn;
+  if (found_.kind == IdentityKind::none && sameFolder) {
     return nameNewFile(file_, folder_, name_);
   }
-  if (!giveTemporaryName()) {
+  if (!giveTemporaryName(sameFolder)) {
     return FinalStep::failed;
   }
   bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  return closed ? replaceWith(folder_, temporary_, name_, found_, rules_.guard, oldFileOut_)
-                : FinalStep::failed;
+  if (!closed) {
+    return FinalStep::failed;
+  }
+  return found_.kind == IdentityKind::none
+             ? renameAsNew(folder_, temporary_, name_)
+             : replaceWith(folder_, temporary_, name_, found_, rules_.guard, oldFileOut_);
 }
 
-// Links the file of no name under a temporary name, listed for the interrupt handlers, which
-// stay held off until the final step ends.
-bool FileUpdate::giveTemporaryName() {
+// Gives the file of no name a temporary name in the folder held now, listed for the interrupt
+// handlers, which stay held off until the final step ends: a link to it where it was made, or
+// a copy where a link under the name led to another folder, which may be on another file system.
+bool FileUpdate::giveTemporaryName(bool sameFolder) {
   if (!holdingInterrupts_) {
     holdInterrupts();
     holdingInterrupts_ = true;
+  }
+  if (!sameFolder) {
+    std::FILE* copy = createNamedIn(folder_, rules_.kind == UpdateKind::remakeable, temporary_);
+    if (copy == nullptr) {
+      return false;
+    }
+    temporaryPath_ = pathIn(folder_.path, temporary_);
+    temporaryFiles.push_back(temporaryPath_);
+    bool copied = copyContents(file_, copy) && flushNewFile(copy, rules_.kind);
+    std::fclose(file_);
+    file_ = copy;
+    return copied;
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     auto name = temporaryName();

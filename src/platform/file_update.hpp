@@ -136,7 +136,7 @@ private:
   Outcome failure(const char* text, int error);
   Outcome finalStep();
   FinalStep nameUnnamedFile();
-  bool giveTemporaryName();
+  bool giveTemporaryName(bool sameFolder);
   void dropNewFile();
   void letFolderGo();
 

@@ -41,6 +41,8 @@ std::FILE* createUnnamedIn(const HeldFolder& folder, bool ordinary);
 // link (`temporary` receives it); null, with errno, when it cannot be created.
 std::FILE* createNamedIn(const HeldFolder& folder, bool ordinary, std::string& temporary);
 
+// Copies the whole of `from`, a file of no name, into `to`; false, with errno, when it cannot.
+bool copyContents(std::FILE* from, std::FILE* to);
 // Gives the file of no name the name `name`, only while nothing is there.
 FinalStep nameNewFile(std::FILE* file, const HeldFolder& folder, const std::string& name);
 // Renames `from` to `name`, only while nothing is there.

@@ -332,8 +332,9 @@ std::FILE* createUnnamedIn(const HeldFolder& folder, bool ordinary) {
   if (!procThere) {
     return nullptr;
   }
+  // Readable too, so that it can be copied where it cannot be linked.
   return streamOf(
-      openat(descriptorOf(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(ordinary)));
+      openat(descriptorOf(folder), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, creationMode(ordinary)));
 }
 
 std::FILE* createNamedIn(const HeldFolder& folder, bool ordinary, std::string& temporary) {
@@ -357,6 +358,27 @@ std::FILE* createNamedIn(const HeldFolder& folder, bool ordinary, std::string& t
     errno = error;
   }
   return file;
+}
+
+bool copyContents(std::FILE* from, std::FILE* to) {
+  if (std::fflush(from) != 0) {
+    return false;
+  }
+  std::vector<char> buffer(64 * 1024);
+  for (off_t at = 0;;) {
+    auto got = pread(fileno(from), buffer.data(), buffer.size(), at);
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    auto size = static_cast<std::size_t>(got);
+    if (std::fwrite(buffer.data(), 1, size, to) != size) {
+      return false;
+    }
+    at += got;
+  }
 }
 
 FinalStep nameNewFile(std::FILE* file, const HeldFolder& folder, const std::string& name) {

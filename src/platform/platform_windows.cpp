@@ -326,6 +326,11 @@ std::FILE* createNamedIn(const HeldFolder& folder, bool, std::string& temporary)
   return nullptr;
 }
 
+bool copyContents(std::FILE*, std::FILE*) {
+  errno = ENOSYS; // createUnnamedIn makes no file of no name here
+  return false;
+}
+
 FinalStep nameNewFile(std::FILE*, const HeldFolder&, const std::string&) {
   errno = ENOSYS; // createUnnamedIn makes none here
   return FinalStep::failed;

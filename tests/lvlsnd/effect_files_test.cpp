@@ -251,6 +251,30 @@ TEST_F(EffectFilesTest, FilesThatCannotBeCreatedAreReportedAndSkipped) {
   EXPECT_EQ(run.files["effect9_3.raw"], effectOf(slice(layout.tail, 120, 240), 0));
 }
 
+TEST_F(EffectFilesTest, AnEffectLinkedIntoAnotherFileSystemIsWrittenWhereTheLinkLeads) {
+  // The effect is written before its name is looked at, in the folder of the name; a link to
+  // another file system must still get it there, and stay a link.
+  fs::path elsewhere = "/dev/shm";
+  if (runningWindowsBuild() || !fs::is_directory(elsewhere) ||
+      fs::status(elsewhere).type() != fs::file_type::directory) {
+    GTEST_SKIP() << "needs a POSIX build and /dev/shm";
+  }
+  auto other = elsewhere / ("lvlsnd-link-" + scratch.root.filename().string());
+  fs::create_directory(other);
+  writeFile((other / "old.raw").string().c_str(), Bytes(10, 0x42));
+  fs::create_symlink(other / "old.raw", scratch.work / "effect7_1.raw");
+  LevelLayout layout;
+  layout.tail = countingGroups(3, 1);
+  layout.records = {{offsetToTail(1, 1, 0), 3, 0}};
+  auto run = runLvlsnd(scratch, {putLevelFile("level7.dat", buildLevelFile(layout))});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(scratch.work / "effect7_1.raw"));
+  EXPECT_EQ(readFile((other / "old.raw").string().c_str()), effectOf(layout.tail, 0));
+  EXPECT_EQ(std::distance(fs::directory_iterator(other), fs::directory_iterator()), 1)
+      << "no temporary file beside it";
+  fs::remove_all(other);
+}
+
 } // namespace
 
 TEST_F(EffectFilesTest, TheLevelFileIsNeverCreatedOverUnderAnyNameThatLeadsToIt) {
