@@ -152,6 +152,12 @@ TEST_F(ReplaceToolTest, ReplacedEffectsSoundLikeTheirWavFilesAndNothingElseChang
       std::copy(group.begin(), group.end(), at);
     }
     EXPECT_EQ(levelBytes(), expected) << "entry " << index;
+    if (!resampledNote.empty()) { // put back again: already in, resampled or not
+      auto again = runTool(scratch, "lvlsnd-replace", arguments);
+      EXPECT_EQ(again.out, "../tone.wav: Already in the level; effect " + index +
+                               " left as it is\n" + resampledNote +
+                               "Replaced 0 effects of ../level3.dat; 1 unchanged\n");
+    }
 
     auto effects = runLvlsnd(scratch, {path}).files;
     auto name = "effect3_" + index + ".raw";
