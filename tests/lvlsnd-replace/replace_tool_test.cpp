@@ -387,6 +387,21 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
       runTool(scratch, "lvlsnd-replace", {"../alias5.dat", "1", "tone.wav", "effect5_2.wav"});
   EXPECT_EQ(batch.status, 0) << batch.err;
   EXPECT_EQ(levelBytes("alias5.dat"), levelBytes("seq5.dat"));
+  // An entry whose groups lie inside another's: the bytes read once cover the outer one.
+  LevelLayout nested;
+  nested.tail = countingGroups(4, 7);
+  nested.records = {{offsetToTail(1, 2, 0), 4, 0}, {offsetToTail(2, 2, 120), 2, 1}};
+  putLevelFile("nested6.dat", buildLevelFile(nested));
+  putLevelFile("seq6.dat", buildLevelFile(nested));
+  auto noise = noiseSamples();
+  noise.resize(2 * samplesPerEffectGroup);
+  writeFile(wav("noise.wav").c_str(), monoWav(noise));
+  runTool(scratch, "lvlsnd-replace", {"../seq6.dat", "1", "tone.wav"});
+  runTool(scratch, "lvlsnd-replace", {"../seq6.dat", "2", "noise.wav"});
+  auto inner =
+      runTool(scratch, "lvlsnd-replace", {"../nested6.dat", "1", "tone.wav", "2", "noise.wav"});
+  EXPECT_EQ(inner.status, 0) << inner.err;
+  EXPECT_EQ(levelBytes("nested6.dat"), levelBytes("seq6.dat"));
 }
 
 TEST_F(ReplaceToolTest, ALongEncodeRedrawsItsProgressOnATerminalAndNowhereElse) {
@@ -722,6 +737,9 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{path, "1", "../missing.wav", "1", "../a.wav"},
        2,
        "lvlsnd-replace: effect 1 is given twice: 1 ../missing.wav, then 1 ../a.wav\n" + usage},
+      {{path, "1", "../a.wav", "2", "../b.wav", "1", "../c.wav"},
+       2,
+       "lvlsnd-replace: effect 1 is given twice: 1 ../a.wav, then 1 ../c.wav\n" + usage},
       {{path, "01", "../a.wav", "../EFFECT3_1.WAV"},
        2,
        "lvlsnd-replace: effect 1 is given twice: 01 ../a.wav, then ../EFFECT3_1.WAV\n" + usage},
