@@ -38,7 +38,7 @@ std::vector<std::int16_t> resampled(std::span<const std::int16_t> samples, std::
   auto error = soxr_oneshot(from, to, 1, in.data(), in.size(), nullptr, out.data(), out.size(),
                             &done, &io, &quality, &runtime);
   if (error != nullptr) {
-    done = 0; // only a spec of its own making could be refused: silence, never noise
+    done = 0; // only settings of its own making could be refused: silence, never noise
   }
   std::vector<std::int16_t> result(out.size());
   for (std::size_t k = 0; k < done; ++k) {
