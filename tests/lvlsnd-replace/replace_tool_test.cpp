@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -369,39 +370,40 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
                                 unchanged4 +
                                 "Would replace 0 effects of ../level3.dat; 3 unchanged\n");
   }
+  // Entries that share groups: a batch leaves the level file as one run an item would.
   // Two entries of the very same units: the sound put in first changes what the second holds,
-  // so the second's WAV file, unedited, puts its sound back, as a second run would.
+  // so the second's WAV file, unedited, puts its sound back, as a second run would. An entry
+  // whose groups lie inside another's: the bytes read once cover the outer one.
   LevelLayout alias;
   alias.tail = countingGroups(4, 3);
   alias.records = {{offsetToTail(1, 2, 0), 4, 0}, {offsetToTail(2, 2, 0), 4, 0}};
+  LevelLayout nested;
+  nested.tail = countingGroups(4, 7);
+  nested.records = {{offsetToTail(1, 2, 0), 4, 0}, {offsetToTail(2, 2, 120), 2, 1}};
   putLevelFile("alias5.dat", buildLevelFile(alias));
-  putLevelFile("seq5.dat", buildLevelFile(alias));
   runLvlsnd(scratch, {"../alias5.dat"});
   runTool(scratch, "lvlsnd-wav", {"effect5_2.raw"});
   auto tone = toneSamples();
   tone.resize(4 * samplesPerEffectGroup);
   writeFile(wav("tone.wav").c_str(), monoWav(tone));
-  runTool(scratch, "lvlsnd-replace", {"../seq5.dat", "1", "tone.wav"});
-  runTool(scratch, "lvlsnd-replace", {"../seq5.dat", "2", "effect5_2.wav"});
-  auto batch =
-      runTool(scratch, "lvlsnd-replace", {"../alias5.dat", "1", "tone.wav", "effect5_2.wav"});
-  EXPECT_EQ(batch.status, 0) << batch.err;
-  EXPECT_EQ(levelBytes("alias5.dat"), levelBytes("seq5.dat"));
-  // An entry whose groups lie inside another's: the bytes read once cover the outer one.
-  LevelLayout nested;
-  nested.tail = countingGroups(4, 7);
-  nested.records = {{offsetToTail(1, 2, 0), 4, 0}, {offsetToTail(2, 2, 120), 2, 1}};
-  putLevelFile("nested6.dat", buildLevelFile(nested));
-  putLevelFile("seq6.dat", buildLevelFile(nested));
   auto noise = noiseSamples();
   noise.resize(2 * samplesPerEffectGroup);
   writeFile(wav("noise.wav").c_str(), monoWav(noise));
-  runTool(scratch, "lvlsnd-replace", {"../seq6.dat", "1", "tone.wav"});
-  runTool(scratch, "lvlsnd-replace", {"../seq6.dat", "2", "noise.wav"});
-  auto inner =
-      runTool(scratch, "lvlsnd-replace", {"../nested6.dat", "1", "tone.wav", "2", "noise.wav"});
-  EXPECT_EQ(inner.status, 0) << inner.err;
-  EXPECT_EQ(levelBytes("nested6.dat"), levelBytes("seq6.dat"));
+  const std::tuple<const char*, const LevelLayout*, std::vector<std::string>> shared[] = {
+      {"alias5.dat", &alias, {"1", "tone.wav", "2", "effect5_2.wav"}},
+      {"nested6.dat", &nested, {"1", "tone.wav", "2", "noise.wav"}}};
+  for (const auto& [name, layout, items] : shared) {
+    putLevelFile(name, buildLevelFile(*layout));
+    putLevelFile("seq.dat", buildLevelFile(*layout));
+    for (std::size_t k = 0; k < items.size(); k += 2) {
+      runTool(scratch, "lvlsnd-replace", {"../seq.dat", items[k], items[k + 1]});
+    }
+    auto arguments = items;
+    arguments.insert(arguments.begin(), std::string("../") + name);
+    auto batch = runTool(scratch, "lvlsnd-replace", arguments);
+    EXPECT_EQ(batch.status, 0) << name << ": " << batch.err;
+    EXPECT_EQ(levelBytes(name), levelBytes("seq.dat")) << name;
+  }
 }
 
 TEST_F(ReplaceToolTest, ALongEncodeRedrawsItsProgressOnATerminalAndNowhereElse) {
