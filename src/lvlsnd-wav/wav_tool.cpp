@@ -163,7 +163,7 @@ Outcome decodeChunk(const Effect& effect, std::uint64_t first, std::size_t count
 }
 
 // The header of the WAV file of the effect's groups.
-std::array<std::uint8_t, 44> wavHeaderOf(const Effect& effect, std::uint32_t rate) {
+std::array<std::uint8_t, wavHeaderSize> wavHeaderOf(const Effect& effect, std::uint32_t rate) {
   return monoWavHeader(rate, static_cast<std::uint32_t>(effect.groupCount * wavBytesPerGroup));
 }
 
@@ -215,7 +215,7 @@ Outcome decodeGroups(Effect& effect, FileUpdate& wav, std::uint32_t rate,
 // to be written: `header`, then the samples, then nothing. The problem when it cannot be read.
 Outcome isWrittenAlready(ExistingWav& existing, std::span<const std::uint8_t> header,
                          std::uint64_t dataBytes, bool& written) {
-  std::array<std::uint8_t, 44> held{};
+  std::array<std::uint8_t, wavHeaderSize> held{};
   auto read = readAt(existing.source, 0, held);
   if (read.failed) {
     return systemProblem(existing.name, "Cannot read", read.error);
