@@ -28,6 +28,10 @@ SoundUnit encodeUnitGreedy(std::span<const std::int16_t, samplesPerUnit> samples
 // The instructions the search runs on: the widest this processor has (AVX2, else SSE4.2, on
 // x86-64), or one set by name, of which a processor that lacks it runs the widest below it
 // that it has. All choose the very same units; the sets by name are there to show it.
+// The edition of the encoder's output: raise it whenever any sound encodes to other units, so
+// that encodings remembered from an earlier edition are not taken for this one's.
+inline constexpr int encoderEdition = 1;
+
 enum class SearchInstructions { widest, avx2, sse42, baseline };
 
 // The name of the instructions a search asked for runs on here: "AVX2", "SSE4.2" or

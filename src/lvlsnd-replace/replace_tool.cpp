@@ -6,6 +6,7 @@
 #include "effect_names.hpp"
 #include "level_update.hpp"
 #include "resample.hpp"
+#include "sound_encoding.hpp"
 #include "sound_items.hpp"
 #include "wav.hpp"
 #include "xa_encoder.hpp"
@@ -50,11 +51,12 @@ enum class Verdict {
 struct Replacement {
   SoundItem item;
   SoundEntry entry;
-  WavSound sound;           // at the effect's rate, once checked
+  WavSound sound;           // as read; once encoded, at the effect's rate
   std::uint64_t length = 0; // the whole sound's samples at the effect's rate
   bool resampled = false;   // from the WAV file's own rate
   Verdict verdict = Verdict::encode;
   bool cut = false; // longer than the effect: its beginning goes in
+  Digest key{};     // of what shapes its encoding, for the cache
 };
 
 // What one run does.
@@ -67,30 +69,12 @@ struct Run {
   std::size_t jobs = 1;
   std::vector<Replacement> replacements;
   std::vector<LevelBytes> changed; // the bytes of every entry named, as the run changes them
+  EncodingCache cache;
   Console console{};
 };
 
 std::uint64_t samplesOf(const SoundEntry& entry) {
   return static_cast<std::uint64_t>(entry.groupCount) * samplesPerEffectGroup;
-}
-
-// Whether the WAV file's rate is one the sound can be resampled from.
-bool takesRate(std::uint32_t rate) {
-  return rate >= lowestWavRate && rate <= highestWavRate;
-}
-
-// Reads the WAV file's samples, as many as the entry takes at `rate` (none when its own rate is
-// not taken).
-Outcome readSamples(ByteSource& source, const SoundEntry& entry, std::uint32_t rate,
-                    WavSound& sound) {
-  if (auto problem = readWavLayout(source, sound.layout)) {
-    return problem;
-  }
-  auto from = sound.layout.sampleRate;
-  auto wanted = from == rate ? samplesOf(entry) : framesFor(samplesOf(entry), from, rate);
-  sound.samples.resize(
-      takesRate(from) ? static_cast<std::size_t>(std::min(wanted, sound.layout.frames)) : 0);
-  return readWavFrames(source, sound.layout, 0, sound.samples);
 }
 
 // Reads the WAV file's sound, as much of it as the entry takes at `rate`.
@@ -109,7 +93,7 @@ Outcome readSound(const char* path, const SoundEntry& entry, std::uint32_t rate,
   Outcome problem;
   if (startsLikeEffectFile(source)) {
     problem = Problem{path, "Not a WAV file; lvlsnd-wav turns effect files into WAV files", ""};
-  } else if ((problem = readSamples(source, entry, rate, sound))) {
+  } else if ((problem = readSoundFor(source, samplesOf(entry), rate, sound))) {
     problem->name = path;
   }
   std::fclose(wav);
@@ -137,12 +121,9 @@ Outcome checkRate(const Run& run, Replacement& replacement) {
                        " to " + std::to_string(highestWavRate) + " Hz go in",
                    ""};
   }
-  replacement.length = sound.layout.frames;
-  if (from != run.rate) {
-    sound.samples = resampled(sound.samples, sound.layout.frames, from, run.rate);
-    replacement.length = resampledLength(sound.layout.frames, from, run.rate);
-    replacement.resampled = true;
-  }
+  // Resampled only when it is encoded: a sound already in the level need not be.
+  replacement.length = lengthAtRate(sound, run.rate);
+  replacement.resampled = from != run.rate;
   return std::nullopt;
 }
 
@@ -250,8 +231,22 @@ bool mayTouch(const SoundEntry& a, const SoundEntry& b) {
   return overlap && !otherUnits;
 }
 
+// The verdict on a sound no sound put in before it may change: unchanged when its WAV file holds
+// the entry's own samples, already in when the entry holds the encoding remembered for it.
+Verdict verdictBeforeEncoding(const Run& run, const Replacement& replacement) {
+  auto groups = groupsOf(run.changed, replacement.entry);
+  if (holdsEntrySamples(replacement, groups)) {
+    return Verdict::unchanged;
+  }
+  auto remembered = rememberedEncoding(run.cache, replacement.key);
+  bool alreadyIn =
+      remembered && *remembered == digestOfStoredGroups(groups, replacement.entry.unitSelector);
+  return alreadyIn ? Verdict::alreadyIn : Verdict::encode;
+}
+
 // Reads the bytes of every entry named, and decides which sounds are encoded: all but those
-// whose WAV file holds the entry's own samples, unless a sound put in before may change them.
+// whose WAV file holds the entry's own samples or whose entry holds their remembered encoding,
+// unless a sound put in before may change it.
 Outcome planEncodes(Run& run) {
   std::vector<SoundEntry> entries;
   for (const auto& replacement : run.replacements) {
@@ -267,8 +262,9 @@ Outcome planEncodes(Run& run) {
       touched = touched || (run.replacements[before].verdict == Verdict::encode &&
                             mayTouch(run.replacements[before].entry, replacement.entry));
     }
-    bool unchanged = holdsEntrySamples(replacement, groupsOf(run.changed, replacement.entry));
-    replacement.verdict = unchanged && !touched ? Verdict::unchanged : Verdict::encode;
+    replacement.key =
+        encodingKey(replacement.sound, run.rate, samplesOf(replacement.entry), replacement.cut);
+    replacement.verdict = touched ? Verdict::encode : verdictBeforeEncoding(run, replacement);
   }
   return std::nullopt;
 }
@@ -319,13 +315,14 @@ std::string verdictLine(const Run& run, const Replacement& replacement) {
   return line;
 }
 
-// Encodes every sound still to be encoded, on the run's threads, each into `units`.
+// Encodes every sound still to be encoded, on the run's threads, each into `units`, and
+// remembers the encodings.
 Outcome encodeSounds(Run& run, std::vector<std::vector<SoundUnit>>& units) {
   std::vector<Replacement*> encoded;
   for (auto& replacement : run.replacements) {
     if (replacement.verdict == Verdict::encode) {
-      // Padded with silence to the effect's length.
-      replacement.sound.samples.resize(samplesOf(replacement.entry));
+      auto& sound = replacement.sound;
+      sound.samples = samplesForEffect(sound, run.rate, samplesOf(replacement.entry));
       encoded.push_back(&replacement);
     }
   }
@@ -340,6 +337,7 @@ Outcome encodeSounds(Run& run, std::vector<std::vector<SoundUnit>>& units) {
   }
   units.resize(run.replacements.size());
   for (std::size_t k = 0; k < jobs.size(); ++k) {
+    rememberEncoding(run.cache, encoded[k]->key, digestOfUnits(jobs[k].units));
     units[static_cast<std::size_t>(encoded[k] - run.replacements.data())] =
         std::move(jobs[k].units);
   }
@@ -479,6 +477,7 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   run.levelNumber = levelNumberFromPath(run.level.path);
   run.cut = line.flags[0];
   run.dryRun = line.flags[1] || line.flags[2];
+  run.cache = encodingCacheOfEnvironment();
   for (const auto& item : items.items) {
     run.replacements.push_back({item, {}, {}});
   }

@@ -75,6 +75,9 @@ bool resolveLink(const char* path, std::string& target);
 // (errno says why).
 enum class Writability { writable, readOnly, denied, unknown };
 Writability writabilityOf(std::FILE* file, const char* path);
+// Makes the folder `path` (its parent must exist); true too when it is a folder already. False
+// when it cannot be made or something else holds the name (errno says why).
+bool makeFolder(const char* path);
 // How many names (hard links) the open file has; 0 when the system cannot say (errno says why).
 std::uint64_t nameCount(std::FILE* file);
 

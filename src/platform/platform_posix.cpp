@@ -523,6 +523,20 @@ void setEnvironment(const char* name, const char* value) {
   setenv(name, value, 1);
 }
 
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') {
+    return std::nullopt;
+  }
+  return value;
+}
+
+bool makeFolder(const char* path) {
+  struct stat status {};
+  return mkdir(path, 0777) == 0 ||
+         (errno == EEXIST && stat(path, &status) == 0 && S_ISDIR(status.st_mode));
+}
+
 bool isTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
 }

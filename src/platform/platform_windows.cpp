@@ -457,6 +457,30 @@ void setEnvironment(const char* name, const char* value) {
   _putenv_s(name, value);
 }
 
+std::optional<std::string> environmentValue(const char* name) {
+  const wchar_t* value = _wgetenv(wideOf(name).c_str());
+  if (value == nullptr || *value == L'\0') {
+    return std::nullopt;
+  }
+  return utf8Of(value);
+}
+
+bool makeFolder(const char* path) {
+  auto wide = wideOf(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr) != 0) {
+    return true;
+  }
+  auto error = GetLastError();
+  auto attributes = GetFileAttributesW(wide.c_str());
+  if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return true;
+  }
+  SetLastError(error);
+  setErrnoFromLastError();
+  return false;
+}
+
 bool isTerminal(std::FILE* stream) {
   DWORD mode = 0;
   return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;

@@ -92,7 +92,14 @@ ToolRun runTraced(const Scratch& scratch, const std::string& straceOptions, cons
 ToolRun runToolUnder(const Scratch& scratch, const std::string& launcher, const std::string& tool,
                      const std::vector<std::string>& arguments) {
   auto executable = toolPath(tool);
-  std::vector<std::string> words = {"cd", shellQuoted(scratch.work.string()), "&&"};
+  // Each test has an encoding cache of its own, beside its work folder.
+  std::vector<std::string> words = {"cd",
+                                    shellQuoted(scratch.work.string()),
+                                    "&&",
+                                    "export",
+                                    "XDG_CACHE_HOME=" +
+                                        shellQuoted((scratch.root / "cache").string()),
+                                    "&&"};
   if (!launcher.empty()) {
     words.push_back(launcher);
   }
