@@ -54,6 +54,19 @@ std::string levelOfEffects(const std::vector<const char*>& paths) {
   return level ? std::to_string(*level) : "";
 }
 
+std::vector<const char*> inEntryOrder(const std::vector<const char*>& paths) {
+  auto ordered = paths;
+  auto others = std::stable_partition(ordered.begin(), ordered.end(), [](const char* path) {
+    return effectNameOf(path, ".raw").has_value();
+  });
+  std::stable_sort(ordered.begin(), others, [](const char* a, const char* b) {
+    auto first = *effectNameOf(a, ".raw");
+    auto second = *effectNameOf(b, ".raw");
+    return std::pair(first.level, first.index) < std::pair(second.level, second.index);
+  });
+  return ordered;
+}
+
 namespace {
 
 // How many bytes the UTF-8 sequence at the start of `bytes` takes; 0 when it is none (a stray
@@ -202,10 +215,35 @@ std::string entryOf(const std::string& effectPath) {
   return name ? std::to_string(name->index) : "";
 }
 
-std::optional<std::string> row(const EffectSummary& summary, const std::string& pageFolder,
-                               std::uint32_t rate) {
+// A player of the WAV file `url`, labelled `label` for a screen reader.
+std::string player(const std::string& url, const std::string& label) {
+  return "<audio controls preload=\"metadata\" src=\"" + escapedHtml(url) + "\" aria-label=\"" +
+         escapedHtml(label) + "\"></audio>";
+}
+
+// The players of a row: the WAV file's; for an edit, the edit's and the level's, each labelled.
+std::optional<std::string> players(const EffectSummary& summary, const std::string& pageFolder) {
   auto url = relativeUrl(summary.wavPath, pageFolder);
   if (!url) {
+    return std::nullopt;
+  }
+  if (!summary.edited) {
+    return player(*url, summary.effectPath);
+  }
+  auto levelUrl = relativeUrl(summary.levelWavPath, pageFolder);
+  if (!levelUrl) {
+    return std::nullopt;
+  }
+  auto mark = summary.inLevel ? "edited, in the level" : "edited, not in the level yet";
+  return std::string("<span class=\"edited\">") + mark +
+         "</span><span class=\"who\">your edit</span>" + player(*url, "your edit") +
+         "<span class=\"who\">in the level</span>" + player(*levelUrl, "in the level");
+}
+
+std::optional<std::string> row(const EffectSummary& summary, const std::string& pageFolder,
+                               std::uint32_t rate) {
+  auto played = players(summary, pageFolder);
+  if (!played) {
     return std::nullopt;
   }
   auto peak = summary.peak == 0 ? std::string("-inf")
@@ -223,14 +261,8 @@ std::optional<std::string> row(const EffectSummary& summary, const std::string& 
     cells.append("<td class=\"n\" data-label=\"").append(label).append("\">");
     cells.append(value).append("</td>");
   }
-  // An edited WAV file was kept: the numbers and the waveform are the effect's, the player
-  // plays the edit.
-  auto edited = summary.edited ? "<span class=\"edited\">edited: the player plays your WAV file, "
-                                 "the rest is the effect</span>"
-                               : "";
   return cells + "<td class=\"wave\">" + waveformSvg(summary) + "</td><td class=\"play\">" +
-         edited + "<audio controls preload=\"metadata\" src=\"" + escapedHtml(*url) +
-         "\" aria-label=\"" + escapedHtml(summary.effectPath) + "\"></audio></td></tr>\n";
+         *played + "</td></tr>\n";
 }
 
 // Wide windows show a table: the names and numbers take what they need, the waveform gives way,
@@ -259,6 +291,7 @@ svg { display: block; width: 100%; height: 3rem; }
 audio { display: block; width: 16rem; }
 td.play { flex-direction: column; align-items: flex-start; justify-content: center; gap: .2rem; }
 .edited { font-size: .85em; color: var(--limit); }
+.who { font-size: .85em; }
 @media (max-width: 62rem) {
   table, tbody { display: block; }
   thead { display: none; }

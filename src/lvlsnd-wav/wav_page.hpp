@@ -24,7 +24,11 @@ struct EffectSummary {
   std::uint64_t samplesSeen = 0;
   int peak = 0; // the largest magnitude, 32768 for -32768
   std::uint64_t atLimits = 0;
-  bool edited = false; // its WAV file was kept, holding other samples: the player plays that
+  // Its WAV file was kept, holding other samples (an edit): the row has two players, the edit
+  // and the effect as the level holds it, decoded into `levelWavPath`.
+  bool edited = false;
+  bool inLevel = false; // the edit is what the level holds
+  std::string levelWavPath;
   std::array<std::int16_t, waveformColumns> lowest{};
   std::array<std::int16_t, waveformColumns> highest{};
 };
@@ -37,6 +41,9 @@ void summarize(EffectSummary& summary, std::span<const std::int16_t> samples);
 // The level of the effect files `paths` when all are named as lvlsnd names them,
 // effect<level>_<index>.raw, and are of one level, or "".
 std::string levelOfEffects(const std::vector<const char*>& paths);
+// The effect files in the page's order: those named effect<level>_<index>.raw by level, then
+// index; the others after them, in the order given.
+std::vector<const char*> inEntryOrder(const std::vector<const char*>& paths);
 
 // The page is written as the files are converted, so that its memory stays flat however many
 // there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, for

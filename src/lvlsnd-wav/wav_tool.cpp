@@ -6,9 +6,11 @@
 #include "files.hpp"
 #include "inputs.hpp"
 #include "paths.hpp"
+#include "sound_encoding.hpp"
 #include "wav.hpp"
 #include "wav_page.hpp"
 #include "xa_adpcm.hpp"
+#include "xa_encoder.hpp"
 
 #include <algorithm>
 #include <array>
@@ -42,6 +44,15 @@ constexpr std::uint64_t wavBytesPerGroup = 2 * samplesPerEffectGroup;
 
 constexpr const char* keptEdit =
     "Exists and holds other samples (an edit?); give --force to replace it";
+
+// The next step for an edit the level does not hold: "An edit not in the level yet;
+// lvlsnd-replace LEVEL effect3_2.wav puts it back, --force replaces it" (with INDEX before a WAV
+// file named otherwise).
+std::string editNotInLevel(const std::string& wavName) {
+  std::string index = effectNameOf(wavName, ".wav") ? "" : "INDEX ";
+  return "An edit not in the level yet; lvlsnd-replace LEVEL " + index + wavName +
+         " puts it back, --force replaces it";
+}
 
 // Effect files go through these fixed buffers a chunk of groups at a time.
 struct ConversionBuffers {
@@ -252,6 +263,56 @@ Outcome writeFromExisting(ExistingWav& existing, std::span<const std::uint8_t> h
   return std::nullopt;
 }
 
+// The digest of the effect file's whole groups, read a chunk at a time.
+Outcome digestOfEffect(Effect& effect, ConversionBuffers& buffers, Digest& digest) {
+  DigestStream stream;
+  for (std::uint64_t done = 0; done < effect.groupCount;) {
+    auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(effect.groupCount - done, groupsPerChunk));
+    auto groups = std::span(buffers.groups).first(count);
+    if (auto problem = readGroups(effect, done, groups)) {
+      return problem;
+    }
+    stream.add({reinterpret_cast<const std::uint8_t*>(groups.data()), groups.size_bytes()});
+    done += count;
+  }
+  digest = stream.digest();
+  return std::nullopt;
+}
+
+// What putting an edited WAV file back would do: refused (it is no WAV file lvlsnd-replace takes),
+// or not, and then whether the effect file is what it makes.
+enum class EditState { refused, notInLevel, inLevel };
+
+// What putting the existing WAV file back would do: its sound read and encoded as lvlsnd-replace
+// does at `rate`, cut to the effect's length, or its encoding taken from the cache. The problem
+// when a file cannot be read.
+Outcome stateOfEdit(Effect& effect, ExistingWav& existing, std::uint32_t rate,
+                    ConversionBuffers& buffers, const EncodingCache& cache, EditState& state) {
+  state = EditState::refused;
+  auto effectSamples = effect.groupCount * samplesPerEffectGroup;
+  WavSound sound;
+  if (auto problem = readSoundFor(existing.source, effectSamples, rate, sound)) {
+    problem->name = existing.name;
+    return problem->systemFailed ? problem : std::nullopt;
+  }
+  if (!takesRate(sound.layout.sampleRate)) {
+    return std::nullopt;
+  }
+  Digest effectDigest{};
+  if (auto problem = digestOfEffect(effect, buffers, effectDigest)) {
+    return problem;
+  }
+  auto key = encodingKey(sound, rate, effectSamples, lengthAtRate(sound, rate) > effectSamples);
+  auto units = rememberedEncoding(cache, key);
+  if (!units) {
+    units = digestOfUnits(encodeUnits(samplesForEffect(sound, rate, effectSamples)));
+    rememberEncoding(cache, key, *units);
+  }
+  state = *units == effectDigest ? EditState::inLevel : EditState::notInLevel;
+  return std::nullopt;
+}
+
 // Puts the effect's WAV file in place once its samples are known to be the existing file's, or
 // there is none: from the existing file (nothing at all when it is the very file), else as
 // decoded.
@@ -282,6 +343,10 @@ struct Page {
   std::size_t rows = 0;
   bool started = false;
   Outcome problem; // what spoiled it on the way: it is then not written
+  // The folder beside the page where the effects of edited rows are written as the level holds
+  // them, for their second player: no glob of WAV files beside the page takes them for edits.
+  std::string levelFolder;
+  std::vector<std::string> levelNames; // the names given there so far
 };
 
 bool writingPage(const Page& page) {
@@ -298,6 +363,7 @@ void writeToPage(Page& page, const std::string& text) {
 struct Conversion {
   std::uint32_t rate = defaultEffectRate;
   bool force = false;
+  EncodingCache cache;
   Page page;
   std::vector<RunInput> inputs;
   ConversionBuffers buffers;
@@ -320,6 +386,44 @@ void addToPage(Page& page, const EffectSummary& summary, std::uint32_t rate) {
   }
   writeMadeText(page, pageRow(summary, page.folder, rate));
   ++page.rows;
+}
+
+// The folder of the page's level sounds: "effects-in-level" beside "effects.html".
+std::string levelFolderOf(const std::string& pagePath) {
+  auto name = lastNameOf(pagePath);
+  return folderOf(pagePath) + "/" + name.substr(0, name.rfind('.')) + "-in-level";
+}
+
+// Writes the effect, decoded as its WAV file would be, into the page's folder of level sounds
+// for an edited row, under a name no other row of the page took; `path` is where it went.
+Outcome writeLevelSound(Effect& effect, Conversion& conversion, std::string& path) {
+  auto& page = conversion.page;
+  if (page.levelFolder.empty()) {
+    page.levelFolder = levelFolderOf(page.path);
+    if (!makeFolder(page.levelFolder.c_str())) {
+      return systemProblem(page.levelFolder, "Cannot create", errno);
+    }
+  }
+  auto name = lastNameOf(effect.wavName);
+  for (int taken = 2; std::ranges::count(page.levelNames, name) > 0; ++taken) {
+    name = std::to_string(taken) + "-" + lastNameOf(effect.wavName);
+  }
+  page.levelNames.push_back(name);
+  path = page.levelFolder + "/" + name;
+  std::vector<FileIdentity> inputs;
+  for (const auto& input : conversion.inputs) {
+    inputs.push_back(input.identity);
+  }
+  FileUpdate update;
+  if (auto problem = update.begin(path, {.avoid = inputs})) {
+    return problem;
+  }
+  ExistingWav none;
+  if (auto problem =
+          decodeGroups(effect, update, conversion.rate, conversion.buffers, nullptr, none)) {
+    return problem;
+  }
+  return update.commit();
 }
 
 // Why the WAV file's name must not be written: what it held when looked up (`found`) is the
@@ -375,15 +479,30 @@ Outcome writeWavFile(Effect& effect, const FileIdentity& identity, Conversion& c
   if (!problem && existing.sameSamples) {
     problem = finishWavFile(effect, wav, conversion.rate, conversion.buffers, existing);
   }
-  closeExistingWav(existing);
-  // Other samples, or something saved or put under the name meanwhile, are kept as an edit.
-  bool editKept = !conversion.force && ((!problem && !existing.sameSamples) || wav.targetChanged());
-  if (editKept) {
-    problem = Problem{effect.wavName, keptEdit, ""};
+  // Other samples are an edit, kept: no complaint when the level holds it already.
+  auto edit = EditState::refused;
+  if (!problem && !existing.sameSamples && existing.file != nullptr) {
+    problem =
+        stateOfEdit(effect, existing, conversion.rate, conversion.buffers, conversion.cache, edit);
   }
-  // The page loses nothing: an effect whose edit was kept has its row, marked.
+  closeExistingWav(existing);
+  // So is something saved or put under the name meanwhile, which was not looked at.
+  bool editKept = !conversion.force && ((!problem && !existing.sameSamples) || wav.targetChanged());
+  if (editKept && edit == EditState::inLevel) {
+    std::fprintf(console.out, "%s: Your edit, in the level; kept\n", effect.wavName.c_str());
+  } else if (editKept) {
+    auto what = edit == EditState::notInLevel ? editNotInLevel(effect.wavName) : keptEdit;
+    problem = Problem{effect.wavName, what, ""};
+  }
+  // The page loses nothing: an effect whose edit was kept has its row, marked, with the effect
+  // as the level holds it beside the edit.
   if (writingPage(page) && (!problem || editKept)) {
     summary.edited = editKept;
+    summary.inLevel = edit == EditState::inLevel;
+    if (auto levelProblem =
+            editKept ? writeLevelSound(effect, conversion, summary.levelWavPath) : std::nullopt) {
+      page.problem = page.problem ? page.problem : levelProblem;
+    }
     addToPage(page, summary, conversion.rate);
   }
   return problem;
@@ -525,7 +644,7 @@ bool convertAll(const std::vector<const char*>& files, Conversion& conversion, C
   if (page.path != nullptr) {
     page.level = levelOfEffects(files);
   }
-  for (const char* file : files) {
+  for (const char* file : inEntryOrder(files)) {
     if (auto problem = convertEffectFile(file, conversion, console)) {
       complain(console, *problem);
       allConverted = false;
@@ -555,6 +674,7 @@ int lvlsndWavMain(int argc, const char* const* argv, Console console) {
   FoldersOfRun folders;
   auto line = readCommandLine(argc, argv, {"--rate", "--page"}, {"-f", "--force"});
   Conversion conversion;
+  conversion.cache = encodingCacheOfEnvironment();
   readRateOption(line, line.values[0], conversion.rate);
   conversion.page.path = line.values[1];
   conversion.force = line.flags[0] || line.flags[1];

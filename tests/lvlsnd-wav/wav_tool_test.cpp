@@ -4,6 +4,7 @@
 #include "tool_test.hpp"
 #include "wav_builder.hpp"
 #include "wav_tool.hpp"
+#include "xa_encoder.hpp"
 #include "xa_sounds.hpp"
 
 #include <algorithm>
@@ -71,6 +72,18 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
       {"stereo", stereo(changed)},
       {"stereo-mix", stereo(samples)},
       {"deeper", wavFile({{"fmt ", fmtBytes(1, 1, 24)}, {"data", deeper}})}};
+  // An edit put back: the effect holds the encoding of its beginning (it is longer).
+  auto tone = toneSamples();
+  auto units = encodeUnits(std::span(tone).first(3 * samplesPerEffectGroup));
+  Bytes putBack;
+  for (std::size_t at = 0; at < units.size(); at += unitsPerEffectGroup) {
+    StoredGroup stored{};
+    storeUnits(stored, 1, std::span(units).subspan(at).first<unitsPerEffectGroup>());
+    auto raw = convertGroup(stored, 1);
+    putBack.insert(putBack.end(), raw.begin(), raw.end());
+  }
+  put("putback.raw", putBack);
+  put("putback.wav", monoWav(tone, 18900));
   // An effect file named as the WAV file of another.
   put("x", three);
   put("x.wav", three);
@@ -97,11 +110,14 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   put("level3.dat", sampleLevelFile());
   put("strange.raw", strangeThird);
 
-  std::vector<std::string> arguments = {
-      "--rate",      "18900",      "Effect7_12.RAW", "edited.raw", "sound.bin",  "empty.raw",
-      "missing.raw", "folder.raw", "blocked.raw",    "self.raw",   "full.raw",   "level3.dat",
-      "strange.raw", "é音.raw",    "changed.raw",    "longer.raw", "stereo.raw", "stereo-mix.raw",
-      "deeper.raw",  "x",          "x.wav",          "--",         "-dash.raw"};
+  std::vector<std::string> arguments = {"--rate",      "18900",       "Effect7_12.RAW",
+                                        "edited.raw",  "sound.bin",   "empty.raw",
+                                        "missing.raw", "folder.raw",  "blocked.raw",
+                                        "self.raw",    "full.raw",    "level3.dat",
+                                        "strange.raw", "é音.raw",     "changed.raw",
+                                        "longer.raw",  "stereo.raw",  "stereo-mix.raw",
+                                        "deeper.raw",  "putback.raw", "x",
+                                        "x.wav",       "--",          "-dash.raw"};
   if (!device) {
     std::erase(arguments, "full.raw");
   }
@@ -119,12 +135,18 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                      "Converting stereo.raw to stereo.wav (3 groups)...\n"
                      "Converting stereo-mix.raw to stereo-mix.wav (3 groups)...\n"
                      "Converting deeper.raw to deeper.wav (3 groups)...\n"
+                     "Converting putback.raw to putback.wav (3 groups)...\n"
+                     "putback.wav: Your edit, in the level; kept\n"
                      "Converting x.wav to x.wav.wav (3 groups)...\n"
                      "Converting -dash.raw to -dash.wav (3 groups)...\n");
   const std::string notEffect = " is not an XA sound group); lvlsnd extracts effect files from "
                                 "a level file\n";
   const std::string keptEdit =
       ": Exists and holds other samples (an edit?); give --force to replace it\n";
+  auto notInLevel = [](const std::string& wav) {
+    return wav + ": An edit not in the level yet; lvlsnd-replace LEVEL INDEX " + wav +
+           " puts it back, --force replaces it\n";
+  };
   EXPECT_EQ(run.err,
             "edited.wav" + keptEdit +
                 "sound.bin: Left out 5 bytes after the last whole group\n"
@@ -136,13 +158,14 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                 "self.wav: Cannot create (it is the effect file)\n" +
                 std::string(device ? "full.wav: Cannot create (not a regular file)\n" : "") +
                 "level3.dat: Not an effect file (group 1" + notEffect +
-                "strange.raw: Not an effect file (group 3" + notEffect + "changed.wav" + keptEdit +
-                "longer.wav" + keptEdit + "stereo.wav" + keptEdit + "stereo-mix.wav" + keptEdit +
-                "deeper.wav" + keptEdit +
+                "strange.raw: Not an effect file (group 3" + notEffect + notInLevel("changed.wav") +
+                notInLevel("longer.wav") + notInLevel("stereo.wav") + notInLevel("stereo-mix.wav") +
+                notInLevel("deeper.wav") +
                 "x.wav: Cannot create (it is an effect file of this run)\n");
   EXPECT_EQ(run.files["self.raw"], three) << "an input is never overwritten";
   EXPECT_EQ(run.files["x.wav"], three) << "nor another input of the run";
   EXPECT_EQ(run.files["edited.wav"], edit) << "an edit is never replaced unasked";
+  EXPECT_EQ(run.files["putback.wav"], monoWav(tone, 18900)) << "nor one in the level";
   for (const auto& [name, wav] : edits) {
     EXPECT_EQ(run.files[name + ".wav"], wav) << name;
   }
@@ -391,6 +414,10 @@ constexpr const char* layoutScript = R"(<script>addEventListener("load", () => {
 
 TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   auto path = putLevelFile("level3.dat", sampleLevelFile());
+  // Effect 1 edited and put back: the edit is in the level.
+  const Bytes putBack = monoWav(toneSamples(), 44100);
+  writeFile((scratch.work / "effect3_1.wav").string().c_str(), putBack);
+  ASSERT_EQ(runTool(scratch, "lvlsnd-replace", {path, "effect3_1.wav"}).status, 0);
   auto effects = runLvlsnd(scratch, {path}).files;
   std::vector<std::string> names = {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw", "é 音.raw"};
   // Windows allows none of < > " in a file name.
@@ -401,7 +428,7 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   for (const auto& name : {std::string("é 音.raw"), hostile}) {
     writeFile((scratch.work / name).string().c_str(), effects["effect3_4.raw"]);
   }
-  // An edit of effect 2, saved under its WAV file's name, is kept and keeps its row.
+  // An edit of effect 2, not put back, is kept and keeps its row.
   const Bytes edit = monoWav(std::vector<std::int16_t>(100, 9));
   writeFile((scratch.work / "effect3_2.wav").string().c_str(), edit);
   fs::create_directory(scratch.root / "pages");
@@ -420,22 +447,35 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   arguments.insert(arguments.begin(), {"--page", "../pages/effects.html"});
   auto run = runTool(scratch, "lvlsnd-wav", arguments);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, tooLongComplaint +
-                         "missing.raw: Cannot open (No such file or directory)\neffect3_2.wav: "
-                         "Exists and holds other samples (an edit?); give --force to replace it\n");
+  EXPECT_EQ(run.out.substr(0, run.out.find("effect3_2")),
+            "Converting effect3_1.raw to effect3_1.wav (135 groups)...\n"
+            "effect3_1.wav: Your edit, in the level; kept\nConverting ")
+      << "effect files in entry order, first";
+  EXPECT_EQ(run.err, "effect3_2.wav: An edit not in the level yet; lvlsnd-replace LEVEL "
+                     "effect3_2.wav puts it back, --force replaces it\n" +
+                         tooLongComplaint +
+                         "missing.raw: Cannot open (No such file or directory)\n");
+  EXPECT_EQ(readFile((scratch.work / "effect3_1.wav").string().c_str()), putBack);
   EXPECT_EQ(readFile((scratch.work / "effect3_2.wav").string().c_str()), edit);
   auto pagePath = scratch.root / "pages/effects.html";
   auto bytes = readFile(pagePath.string().c_str());
   std::string page(bytes.begin(), bytes.end());
   EXPECT_EQ(textsBetween(page, "<tr class=\"edited\"><td class=\"name\">", "</td>"),
-            std::vector<std::string>{"effect3_<wbr>2.<wbr>raw"})
-      << "the edited effect's row, marked";
-  EXPECT_NE(page.find("<span class=\"edited\">edited: the player plays your WAV file"),
-            std::string::npos);
-  // Every player and waveform is named for its effect.
-  for (const auto& name : {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw", "é 音.raw"}) {
+            (std::vector<std::string>{"effect3_<wbr>1.<wbr>raw", "effect3_<wbr>2.<wbr>raw"}))
+      << "the edited effects' rows, marked";
+  EXPECT_EQ(textsBetween(page, "<span class=\"edited\">", "<"),
+            (std::vector<std::string>{"edited, in the level", "edited, not in the level yet"}));
+  // Every waveform is named for its effect, every player too, or for an edit, for what it plays.
+  for (const auto* label : {"your edit", "in the level"}) {
+    EXPECT_EQ(textsBetween(page, std::string("aria-label=\"") + label + "\"></audio>", "<").size(),
+              2u)
+        << label;
+  }
+  for (const auto& name : {"effect3_4.raw", "é 音.raw"}) {
     EXPECT_NE(page.find(std::string("aria-label=\"") + name + "\"></audio>"), std::string::npos)
         << name;
+  }
+  for (const auto& name : {"effect3_1.raw", "effect3_2.raw", "effect3_4.raw", "é 音.raw"}) {
     EXPECT_NE(page.find(std::string("aria-label=\"waveform of ") + name + "\""), std::string::npos)
         << name;
   }
@@ -449,13 +489,27 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
   auto shown = textsBetween(page, "<td class=\"name\">", "</td>");
   auto sources = textsBetween(page, "<audio controls preload=\"metadata\" src=\"", "\"");
   ASSERT_EQ(shown.size(), names.size()) << "one row per file converted, none for the missing";
-  ASSERT_EQ(sources.size(), names.size());
+  ASSERT_EQ(sources.size(), names.size() + 2);
   EXPECT_EQ(textsBetween(page, "<svg ", ">").size(), names.size());
+  // The edits' second players play the effects as the level holds them, from a folder beside the
+  // page: what lvlsnd-wav makes of them.
+  auto levelSounds = scratch.root / "pages/effects-in-level";
+  for (int k : {1, 2}) {
+    auto name = "effect3_" + std::to_string(k) + ".wav";
+    EXPECT_EQ(fs::canonical(scratch.root / "pages" / sources[static_cast<std::size_t>(k)]),
+              fs::canonical(levelSounds / name));
+    sources.erase(sources.begin() + k);
+  }
   for (std::size_t k = 0; k < names.size(); ++k) {
     auto wav = wavNameFor(names[k]);
     EXPECT_EQ(fs::canonical(scratch.root / "pages" / utf8Path(percentDecoded(sources[k]))),
               fs::canonical(scratch.work / utf8Path(wav)))
         << sources[k];
+  }
+  auto forced = runTool(scratch, "lvlsnd-wav", {"-f", "effect3_1.raw", "effect3_2.raw"});
+  for (const auto& name : {"effect3_1.wav", "effect3_2.wav"}) {
+    EXPECT_EQ(readFile((levelSounds / name).string().c_str()), forced.files[name])
+        << name << " in the level, as lvlsnd-wav makes it";
   }
   EXPECT_EQ(shown.back(),
             runningWindowsBuild() ? "é 音.<wbr>raw" : "a&lt;b&gt;&amp;&quot;c&#39;.<wbr>raw");
@@ -494,12 +548,13 @@ TEST_F(WavToolTest, ThePageListsAndPlaysEveryFileConvertedWhateverItsName) {
     auto domBytes = readFile(dom.c_str());
     auto figures = textsBetween(std::string(domBytes.begin(), domBytes.end()), "<output>", "<");
     ASSERT_EQ(figures.size(), 1u) << "the browser ran the page at " << width << " px";
-    EXPECT_EQ(std::ranges::count(figures[0], ' '), 3 * names.size() + 1) << "a player a file";
+    EXPECT_EQ(std::ranges::count(figures[0], ' '), 3 * names.size() + 5)
+        << "a player a file, two for an edit";
     std::istringstream numbers(figures[0]);
     int windowWidth = 0, pageWidth = 0;
     numbers >> windowWidth >> pageWidth;
     EXPECT_LE(pageWidth, windowWidth) << "nothing scrolls sideways at " << width << " px";
-    for (std::size_t k = 0; k < names.size(); ++k) {
+    for (std::size_t k = 0; k < names.size() + 2; ++k) {
       int left = 0, right = 0;
       numbers >> left >> right;
       EXPECT_GE(right - left, 240) << "player " << k << " at " << width << " px";
