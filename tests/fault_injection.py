@@ -27,6 +27,7 @@ an edited WAV, a batch with one WAV file at a rate below those taken): their cle
 for byte as it was. A failure inside the dynamic loader, before the program starts, is skipped.
 Exits 77 (skipped) where strace cannot trace.
 """
+import atexit
 import math
 import os
 import random
@@ -219,6 +220,11 @@ def main():
             ["strace", "-o", "/dev/null", "true"], stderr=subprocess.DEVNULL).returncode != 0:
         print("strace cannot trace here: skipped")
         sys.exit(77)
+    # An encoding cache of the run's own, which every scenario shares: a failed call inside it
+    # must cost an encoding at most.
+    cache = tempfile.mkdtemp(prefix="lvlsnd-cache-")
+    atexit.register(shutil.rmtree, cache, True)
+    os.environ["XDG_CACHE_HOME"] = cache
     level = level_file()
     extracted = run(build, ("lvlsnd", ["level3.dat"], {"level3.dat": level}))
     with tempfile.TemporaryDirectory() as folder:

@@ -4,7 +4,10 @@
 #include "command_line.hpp"
 #include "console.hpp"
 #include "effect_names.hpp"
+#include "file_update.hpp"
+#include "files.hpp"
 #include "level_update.hpp"
+#include "paths.hpp"
 #include "resample.hpp"
 #include "sound_encoding.hpp"
 #include "sound_items.hpp"
@@ -33,6 +36,8 @@ constexpr const char* usageText =
     "  --rate HZ      the rate the game plays the effects at, 1000 to 192000 (default 37800)\n"
     "  --cut          keep the beginning of a sound longer than its effect (else refused)\n"
     "  -n, --dry-run  check everything and say what would be done, writing nothing\n"
+    "  --preview DIR  write into DIR, as effectN_M.wav, each effect the run changes (or would)\n"
+    "                 as the level will hold it\n"
     "  -j, --jobs N   encode N effects at a time (default: one a processor core)\n"
     "  -h, --help     print this text\n"
     "  --version      print the version\n";
@@ -68,7 +73,8 @@ struct Run {
   bool dryRun = false;
   std::size_t jobs = 1;
   std::vector<Replacement> replacements;
-  std::vector<LevelBytes> changed; // the bytes of every entry named, as the run changes them
+  std::vector<LevelBytes> changed;     // the bytes of every entry named, as the run changes them
+  const char* previewFolder = nullptr; // null: no preview is written
   EncodingCache cache;
   Console console{};
 };
@@ -392,6 +398,60 @@ std::string summaryLine(const Run& run) {
   return line + "\n";
 }
 
+// Writes the preview of one changed entry: its samples as the level will hold them, decoded as
+// lvlsnd-wav decodes them, as a WAV file at the run's rate.
+Outcome writePreview(const Run& run, const Replacement& replacement,
+                     std::span<const FileIdentity> inputs) {
+  std::size_t index = 0;
+  readDecimal(replacement.item.indexText, index);
+  auto path = std::string(run.previewFolder) + "/effect" + std::to_string(run.levelNumber) + "_" +
+              std::to_string(index) + ".wav";
+  auto samples =
+      decodedSamples(groupsOf(run.changed, replacement.entry), replacement.entry.unitSelector);
+  std::vector<std::uint8_t> bytes(samples.size() * 2);
+  for (std::size_t k = 0; k < samples.size(); ++k) {
+    putU16le(bytes.data() + 2 * k, static_cast<std::uint16_t>(samples[k]));
+  }
+  auto header = monoWavHeader(run.rate, static_cast<std::uint32_t>(bytes.size()));
+  std::fprintf(run.console.out, "Previewing effect %s in %s\n", replacement.item.indexText.c_str(),
+               path.c_str());
+  FileUpdate preview;
+  if (auto problem = preview.begin(path, {.avoid = inputs})) {
+    return problem;
+  }
+  if (preview.write(header.data(), header.size())) {
+    preview.write(bytes.data(), bytes.size());
+  }
+  return preview.commit();
+}
+
+// Writes the preview of every entry the run changes into its preview folder, made when missing,
+// none over the level file or a WAV file of the run.
+Outcome writePreviews(const Run& run) {
+  if (run.previewFolder == nullptr) {
+    return std::nullopt;
+  }
+  if (!makeFolder(run.previewFolder)) {
+    return systemProblem(run.previewFolder, "Cannot create", errno);
+  }
+  std::vector<FileIdentity> inputs = {identityOf(run.level.path)};
+  if (run.level.outPath != nullptr) {
+    inputs.push_back(identityOf(run.level.outPath));
+  }
+  for (const auto& replacement : run.replacements) {
+    inputs.push_back(identityOf(replacement.item.wavPath));
+  }
+  for (const auto& replacement : run.replacements) {
+    if (replacement.verdict != Verdict::replaced) {
+      continue;
+    }
+    if (auto problem = writePreview(run, replacement, inputs)) {
+      return problem;
+    }
+  }
+  return std::nullopt;
+}
+
 // Whether the run changes the level file: any sound replaced, or OUT asked for.
 bool writesLevel(const Run& run) {
   for (const auto& replacement : run.replacements) {
@@ -425,12 +485,30 @@ bool replaceEffects(Run& run) {
   for (const auto& replacement : run.replacements) {
     std::fputs(verdictLine(run, replacement).c_str(), run.console.out);
   }
+  if ((problem = writePreviews(run))) {
+    complain(run.console, *problem);
+    return false;
+  }
   if (!run.dryRun && writesLevel(run) && (problem = writeLevel(run.level, run.changed))) {
     complain(run.console, *problem);
     return false;
   }
   std::fputs(summaryLine(run).c_str(), run.console.out);
   return true;
+}
+
+// The usage problem of a preview folder that holds a WAV file of the run, whose preview would
+// take its name, or of which the system cannot tell; "" when there is none.
+std::string problemOfPreviewFolder(const char* folder, const std::vector<SoundItem>& items) {
+  auto previews = identityOf(folder);
+  for (const auto& item : items) {
+    auto holder = folderOf(item.wavPath);
+    if (compareFiles(previews, identityOf(holder.c_str())) != Sameness::different) {
+      return std::string("--preview ") + folder + " holds " + item.wavPath +
+             ", a WAV file of this run; give a folder of its own";
+    }
+  }
+  return "";
 }
 
 // Reads -j or --jobs into `jobs` (left at the number of processor cores when not given); a bad
@@ -450,7 +528,7 @@ void readJobsOption(CommandLine& line, const char* value, std::size_t& jobs) {
 
 int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   FoldersOfRun folders;
-  auto line = readCommandLine(argc, argv, {"-o", "--rate", "-j", "--jobs"},
+  auto line = readCommandLine(argc, argv, {"-o", "--rate", "-j", "--jobs", "--preview"},
                               {"--cut", "-n", "--dry-run", "-f", "--force"});
   Run run;
   run.console = console;
@@ -465,6 +543,13 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
       noteOperandProblem(line, items.problem.c_str());
     }
   }
+  std::string previewProblem;
+  if (line.values[4] != nullptr && !line.problem) {
+    previewProblem = problemOfPreviewFolder(line.values[4], items.items);
+  }
+  if (!previewProblem.empty()) {
+    noteOperandProblem(line, previewProblem.c_str());
+  }
   if (auto status = answerCommandLine(line, "lvlsnd-replace", usageText, console)) {
     if (line.version) {
       std::fprintf(console.out, "encoder instructions: %s\n", searchInstructionsName());
@@ -478,6 +563,7 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   run.cut = line.flags[0];
   run.dryRun = line.flags[1] || line.flags[2];
   run.cache = encodingCacheOfEnvironment();
+  run.previewFolder = line.values[4];
   for (const auto& item : items.items) {
     run.replacements.push_back({item, {}, {}});
   }

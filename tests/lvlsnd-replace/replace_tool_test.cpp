@@ -297,6 +297,14 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
            "Would replace 2 effects of ../level3.dat; 1 unchanged\n",
        &original,
        &old},
+      // A dry run to listen to: what the level will hold, in a folder it makes.
+      {true,
+       {"-n", "--preview", "../heard"},
+       "Would replace " + replacing + "\nWould replace " + replacing2 + "\n" + unchanged4 +
+           "Previewing effect 1 in ../heard/effect3_1.wav\nPreviewing effect 2 in "
+           "../heard/effect3_2.wav\nWould replace 2 effects of ../level3.dat; 1 unchanged\n",
+       &original,
+       &old},
       // Both effects share their groups; one thread gives the same bytes as one run an effect.
       {true,
        {"-j", "1", "-f", "-o", "../out.dat"},
@@ -326,6 +334,15 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
            unchanged4 + "Replaced 0 effects of ../level3.dat; 3 unchanged\n",
        &oneAtATime,
        &old},
+      // Their encodings are remembered: nothing is encoded, so no thread is needed.
+      {true,
+       {},
+       "effect3_1.wav: Already in the level; effect 1 left as it is\neffect3_2.wav: Already in "
+       "the level; effect 2 left as it is\n" +
+           unchanged4 + "Replaced 0 effects of ../level3.dat; 3 unchanged\n",
+       &oneAtATime,
+       &old,
+       "-e inject=clone3:error=EAGAIN"},
   };
   for (const auto& step : steps) {
     if (!step.trace.empty() && !haveStrace()) {
@@ -361,6 +378,16 @@ TEST_F(ReplaceToolTest, ABatchPutsBackWhatWasEditedInOneUpdateAndLeavesTheRestAs
     for (const auto& item : fs::directory_iterator(scratch.root)) {
       EXPECT_EQ(item.path().filename().string().find(".lvlsnd-"), std::string::npos);
     }
+  }
+  // The previews are what the level holds now, as lvlsnd-wav makes it.
+  runLvlsnd(scratch, {path});
+  for (const auto& name : {"effect3_1", "effect3_2"}) {
+    auto check = scratch.root / (std::string("check-") + name + ".raw");
+    fs::copy_file(wav(std::string(name) + ".raw"), check);
+    runTool(scratch, "lvlsnd-wav", {"../" + check.filename().string()});
+    EXPECT_EQ(readFile((scratch.root / "heard" / name).replace_extension(".wav").string().c_str()),
+              readFile(check.replace_extension(".wav").string().c_str()))
+        << name;
   }
   if (runningWindowsBuild()) {
     // cmd hands a wildcard over as typed: the program expands it.
@@ -635,6 +662,8 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       "  --rate HZ      the rate the game plays the effects at, 1000 to 192000 (default 37800)\n"
       "  --cut          keep the beginning of a sound longer than its effect (else refused)\n"
       "  -n, --dry-run  check everything and say what would be done, writing nothing\n"
+      "  --preview DIR  write into DIR, as effectN_M.wav, each effect the run changes (or would)\n"
+      "                 as the level will hold it\n"
       "  -j, --jobs N   encode N effects at a time (default: one a processor core)\n"
       "  -h, --help     print this text\n"
       "  --version      print the version\n";
@@ -786,6 +815,12 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
        2,
        "lvlsnd-replace: the number of jobs must be an integer from 1 to 256, not '0'\n" + usage},
       {{"-o"}, 2, "lvlsnd-replace: -o needs a value\n" + usage},
+      // A preview would take the name of a WAV file of the run.
+      {{"--preview", "../work/..", path, "1", "../a.wav"},
+       2,
+       "lvlsnd-replace: --preview ../work/.. holds ../a.wav, a WAV file of this run; give a "
+       "folder of its own\n" +
+           usage},
       {{"--rate=999", path, "1", "../a.wav"},
        2,
        "lvlsnd-replace: the rate must be an integer from 1000 to 192000, not '999'\n" + usage},
