@@ -1,8 +1,10 @@
 // The README's recipes run as a user would: the whole-game script (sh with the native programs,
 // cmd under Wine's cmd with the Windows ones), and the modding walkthrough.
 #include "tool_test.hpp"
+#include "wav_builder.hpp"
 #include "xa_sounds.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -28,7 +30,33 @@ std::string readmeBlock(const std::string& heading, const std::string& language)
 
 using ReadmeRecipeTest = ScratchTest;
 
-TEST_F(ReadmeRecipeTest, TheWholeGameScriptMakesAFolderALevelAndRunsAgain) {
+// The command that runs the example script `name` ("whole-game") in the work folder, as a user
+// would: sh with the native programs, or Wine's cmd with the Windows ones; its output goes to
+// ../script.log.
+std::string scriptCommand(const Scratch& scratch, const std::string& name) {
+  const bool windows = runningWindowsBuild();
+  auto scriptName = "examples/" + name + (windows ? ".cmd" : ".sh");
+  auto tools = fs::path(toolPath("lvlsnd")).parent_path().string();
+  auto work = "cd '" + scratch.work.string() + "' && ";
+  std::string command;
+  if (windows) {
+    // A batch file's lines end in CR LF.
+    auto script = readFile((std::string(LVLSND_SOURCE_DIR "/") + scriptName).c_str());
+    std::string batch;
+    for (char c : script) {
+      batch += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    auto copy = scratch.root / (name + ".cmd");
+    writeFile(copy.string().c_str(), Bytes(batch.begin(), batch.end()));
+    command = work + "WINEPATH='Z:" + tools + "' " + std::getenv("LVLSND_LAUNCHER") +
+              " cmd /c '..\\" + name + ".cmd'";
+  } else {
+    command = work + "PATH='" + tools + "':\"$PATH\" sh '" LVLSND_SOURCE_DIR "/" + scriptName + "'";
+  }
+  return command + " > ../script.log 2>&1";
+}
+
+TEST_F(ReadmeRecipeTest, TheWholeGameScriptsTakeAGameOutAndPutItsEditsBackRunAfterRun) {
   const bool windows = runningWindowsBuild();
   auto scriptName = std::string("examples/whole-game.") + (windows ? "cmd" : "sh");
   auto script = readFile((std::string(LVLSND_SOURCE_DIR "/") + scriptName).c_str());
@@ -46,23 +74,6 @@ TEST_F(ReadmeRecipeTest, TheWholeGameScriptMakesAFolderALevelAndRunsAgain) {
   for (const auto& [name, bytes] : levels) {
     writeFile((scratch.work / name).string().c_str(), bytes);
   }
-  auto tools = fs::path(toolPath("lvlsnd")).parent_path().string();
-  auto work = "cd '" + scratch.work.string() + "' && ";
-  std::string command;
-  if (windows) {
-    // A batch file's lines end in CR LF.
-    std::string batch;
-    for (char c : text) {
-      batch += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    }
-    writeFile((scratch.work / "whole-game.cmd").string().c_str(),
-              Bytes(batch.begin(), batch.end()));
-    command = work + "WINEPATH='Z:" + tools + "' " + std::getenv("LVLSND_LAUNCHER") +
-              " cmd /c whole-game.cmd";
-  } else {
-    command = work + "PATH='" + tools + "':\"$PATH\" sh '" LVLSND_SOURCE_DIR "/" + scriptName + "'";
-  }
-  command += " > ../script.log 2>&1";
   auto log = [&] {
     auto bytes = readFile((scratch.root / "script.log").string().c_str());
     return std::string(bytes.begin(), bytes.end());
@@ -71,12 +82,33 @@ TEST_F(ReadmeRecipeTest, TheWholeGameScriptMakesAFolderALevelAndRunsAgain) {
   for (auto name : {"effect5_1.raw", "effect5_2.raw", "effect5_4.raw"}) {
     fs::remove(scratch.work / name);
   }
-  for (int run = 1; run <= 2; ++run) {
-    ASSERT_EQ(std::system(command.c_str()), 0) << "run " << run << ":\n" << log();
+  // Out, twice; back, twice, after an edit; out again, which finds the edit in the level.
+  const std::string out = scriptCommand(scratch, "whole-game");
+  const std::string back = scriptCommand(scratch, "whole-game-back");
+  const auto level5 = scratch.work / "level5.dat";
+  for (int run = 1; run <= 5; ++run) {
+    if (run == 3) {
+      writeFile((scratch.work / "level5/effect5_1.wav").string().c_str(),
+                monoWav(toneSamples(), 44100));
+    }
+    auto hourAgo = fs::last_write_time(level5) - std::chrono::hours(1);
+    fs::last_write_time(level5, hourAgo);
+    bool goingBack = run == 3 || run == 4;
+    ASSERT_EQ(std::system((goingBack ? back : out).c_str()), 0) << "run " << run << ":\n" << log();
     EXPECT_EQ(log().find("Cannot"), std::string::npos) << "run " << run << ":\n" << log();
-    EXPECT_EQ(log().find("exists"), std::string::npos) << "run " << run << ":\n" << log();
+    EXPECT_TRUE(!goingBack || log().find("level9") == std::string::npos)
+        << "a level without WAV files is skipped without a word:\n"
+        << log();
+    EXPECT_EQ(fs::last_write_time(level5) != hourAgo, run == 3) << "run " << run << ":\n" << log();
+    EXPECT_EQ(fs::exists(scratch.work / "level5.dat.bak"), run >= 3);
+    EXPECT_FALSE(fs::exists(scratch.work / "LEVEL07.DAT.bak")) << "nothing edited there";
+    EXPECT_EQ(log().find("Your edit, in the level; kept") != std::string::npos, run == 5)
+        << "run " << run << ":\n"
+        << log();
+    if (goingBack) {
+      continue;
+    }
     const std::pair<std::string, Bytes> expected[] = {
-        {"level5/effect5_1.raw", effects["effect5_1.raw"]},
         {"level5/effect5_4.raw", effects["effect5_4.raw"]},
         {"LEVEL07/effect7_1.raw", effectOf(other.tail, 1)}};
     EXPECT_TRUE(fs::exists(scratch.work / "level5/effects.html"));
