@@ -290,6 +290,9 @@ enum class EditState { refused, notInLevel, inLevel };
 Outcome stateOfEdit(Effect& effect, ExistingWav& existing, std::uint32_t rate,
                     ConversionBuffers& buffers, const EncodingCache& cache, EditState& state) {
   state = EditState::refused;
+  if (effect.groupCount == 0) {
+    return std::nullopt; // an entry of no stored groups takes no sound
+  }
   auto effectSamples = effect.groupCount * samplesPerEffectGroup;
   WavSound sound;
   if (auto problem = readSoundFor(existing.source, effectSamples, rate, sound)) {

@@ -93,6 +93,8 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   }
   put("sound.bin", oneAndSome);
   put("empty.raw", {});
+  put("nothing.raw", {});
+  put("nothing.wav", monoWav(changed)); // an edit no effect of no groups can take
   put("é音.raw", three);
   put("-dash.raw", three);
   put("blocked.raw", three);
@@ -110,14 +112,12 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   put("level3.dat", sampleLevelFile());
   put("strange.raw", strangeThird);
 
-  std::vector<std::string> arguments = {"--rate",      "18900",       "Effect7_12.RAW",
-                                        "edited.raw",  "sound.bin",   "empty.raw",
-                                        "missing.raw", "folder.raw",  "blocked.raw",
-                                        "self.raw",    "full.raw",    "level3.dat",
-                                        "strange.raw", "é音.raw",     "changed.raw",
-                                        "longer.raw",  "stereo.raw",  "stereo-mix.raw",
-                                        "deeper.raw",  "putback.raw", "x",
-                                        "x.wav",       "--",          "-dash.raw"};
+  std::vector<std::string> arguments = {
+      "--rate",         "18900",       "Effect7_12.RAW", "edited.raw",  "sound.bin",  "empty.raw",
+      "nothing.raw",    "missing.raw", "folder.raw",     "blocked.raw", "self.raw",   "full.raw",
+      "level3.dat",     "strange.raw", "é音.raw",        "changed.raw", "longer.raw", "stereo.raw",
+      "stereo-mix.raw", "deeper.raw",  "putback.raw",    "x",           "x.wav",      "--",
+      "-dash.raw"};
   if (!device) {
     std::erase(arguments, "full.raw");
   }
@@ -128,6 +128,7 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
                      "Converting edited.raw to edited.wav (3 groups)...\n"
                      "Converting sound.bin to sound.bin.wav (1 group)...\n"
                      "Converting empty.raw to empty.wav (0 groups)...\n"
+                     "Converting nothing.raw to nothing.wav (0 groups)...\n"
                      "Converting strange.raw to strange.wav (3 groups)...\n"
                      "Converting é音.raw to é音.wav (3 groups)...\n"
                      "Converting changed.raw to changed.wav (3 groups)...\n"
@@ -150,6 +151,8 @@ TEST_F(WavToolTest, EachFileIsConvertedBesideItAndEachComplaintNamesItsFile) {
   EXPECT_EQ(run.err,
             "edited.wav" + keptEdit +
                 "sound.bin: Left out 5 bytes after the last whole group\n"
+                "nothing.wav" +
+                keptEdit +
                 "missing.raw: Cannot open (No such file or directory)\n"
                 "folder.raw: Cannot open (" +
                 folderReason() +
