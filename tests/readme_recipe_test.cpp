@@ -43,8 +43,8 @@ std::string scriptCommand(const Scratch& scratch, const std::string& name) {
     // A batch file's lines end in CR LF.
     auto script = readFile((std::string(LVLSND_SOURCE_DIR "/") + scriptName).c_str());
     std::string batch;
-    for (char c : script) {
-      batch += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (auto byte : script) {
+      batch += byte == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(byte));
     }
     auto copy = scratch.root / (name + ".cmd");
     writeFile(copy.string().c_str(), Bytes(batch.begin(), batch.end()));
