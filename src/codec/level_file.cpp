@@ -1,5 +1,7 @@
 #include "level_file.hpp"
 
+#include "xa_adpcm.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -194,6 +196,37 @@ SoundTable readSoundTable(LevelStream& stream) {
     table.entries[index] = readSoundEntry(stream);
   }
   return table;
+}
+
+LevelFileKind levelFileKind(ByteSource& source, int& error) {
+  auto size = sourceSize(source);
+  if (size < static_cast<std::int64_t>(rawGroupSize) || size % rawGroupSize != 0) {
+    return LevelFileKind::level;
+  }
+  // A chunk at a time, up to the first group that is none: a level file's header is none.
+  std::vector<RawGroup> groups(groupsPerChunk);
+  bool parametersSeen = false;
+  for (std::int64_t at = 0; at < size;) {
+    auto bytes = std::as_writable_bytes(std::span(groups));
+    auto chunk = std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size())
+                     .first(static_cast<std::size_t>(std::min<std::int64_t>(
+                         size - at, static_cast<std::int64_t>(bytes.size()))));
+    auto read = readAt(source, at, chunk);
+    if (read.failed || read.got != chunk.size()) {
+      error = read.failed ? read.error : 0;
+      return read.failed ? LevelFileKind::unreadable : LevelFileKind::level;
+    }
+    for (std::size_t k = 0; k < chunk.size() / rawGroupSize; ++k) {
+      if (!isXaSoundGroup(groups[k])) {
+        return LevelFileKind::level;
+      }
+      parametersSeen =
+          parametersSeen || std::any_of(groups[k].begin(), groups[k].begin() + rawSampleData,
+                                        [](std::uint8_t byte) { return byte != 0; });
+    }
+    at += static_cast<std::int64_t>(chunk.size());
+  }
+  return parametersSeen ? LevelFileKind::effect : LevelFileKind::level;
 }
 
 } // namespace lvlsnd

@@ -46,6 +46,12 @@ struct LevelStream {
 // a block device, whose identity the system tells. Returns a stream with no file when it
 // cannot, errno saying why.
 LevelStream openLevelStream(const char* path);
+// What a file given as a level file is by its bytes: an effect file, given by mistake, is whole
+// raw groups (at least one), each holding its parameter bytes twice, and not all of them zero
+// (an all-zero file is still read as a level file). `error` says why it could not be read.
+enum class LevelFileKind { level, effect, unreadable };
+LevelFileKind levelFileKind(ByteSource& source, int& error);
+
 // A level file held in memory.
 LevelStream levelStreamOf(std::span<const std::uint8_t> bytes);
 void closeLevelStream(LevelStream& stream);

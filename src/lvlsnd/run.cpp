@@ -32,9 +32,10 @@ SoundTable readTables(LevelRun& run) {
 
 namespace {
 
-// Why the opened file is not to be read as a level file: a WAV file given by mistake would read
-// as a level file of noise, and a file whose start cannot be read might be one. The stream is
-// left at its start.
+// Why the opened file is not to be read as a level file: a WAV file or an effect file given by
+// mistake would read as a level file of noise, whose effects might be written over the real
+// ones of its level, and a file whose start cannot be read might be one. The stream is left at
+// its start.
 Outcome problemOfStart(LevelStream& level, const char* path) {
   std::array<std::uint8_t, 12> start{};
   readBytes(level, start);
@@ -44,6 +45,15 @@ Outcome problemOfStart(LevelStream& level, const char* path) {
   }
   if (startsLikeWav(start)) {
     return Problem{path, "A WAV file, not a level file", ""};
+  }
+  int error = 0; // a level file's read failure is told without its reason
+  switch (levelFileKind(level.source, error)) {
+  case LevelFileKind::effect:
+    return Problem{path, "An effect file, not a level file", ""};
+  case LevelFileKind::unreadable:
+    return Problem{path, "Cannot read", ""};
+  case LevelFileKind::level:
+    break;
   }
   return std::nullopt;
 }

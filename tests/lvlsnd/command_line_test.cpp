@@ -75,7 +75,10 @@ TEST_F(CommandLineTest, APathThatCannotBeOpenedOrIsAWavFileIsReportedWithStatus1
       {"../level4.dat", "Cannot open"},
       {".", "Cannot open"},
       {"", "Cannot open"},
-      {"../level5.wav", "A WAV file, not a level file"}};
+      {"../level5.wav", "A WAV file, not a level file"},
+      {"../effect2_1.raw", "An effect file, not a level file"}};
+  // An effect file given by mistake would write its own effects over level 2's.
+  putLevelFile("effect2_1.raw", randomRawGroups(3, 5));
   // A FIFO with no writer is refused at once, never waited for.
   if (!runningWindowsBuild() && mkfifo((scratch.root / "fifo").c_str(), 0600) == 0) {
     paths.emplace_back("../fifo", "Cannot open");
@@ -86,6 +89,18 @@ TEST_F(CommandLineTest, APathThatCannotBeOpenedOrIsAWavFileIsReportedWithStatus1
     EXPECT_EQ(run.out, "") << path;
     EXPECT_EQ(run.err, path + ": " + problem + "\n");
     EXPECT_TRUE(run.files.empty()) << path;
+  }
+  // Almost effect files are read as level files: all parameter bytes zero, a byte more, one
+  // parameter copy that differs in the last group.
+  auto effect = randomRawGroups(3, 5);
+  auto longer = effect;
+  longer.push_back(0);
+  auto lastDiffers = effect;
+  lastDiffers[2 * rawGroupSize + 13] ^= 1;
+  for (const auto& bytes : {Bytes(2 * rawGroupSize, 0), longer, lastDiffers}) {
+    auto path = putLevelFile("almost.raw", bytes);
+    auto run = runLvlsnd(scratch, {path});
+    EXPECT_TRUE(run.out.starts_with("Extracting Orrelin sound effects")) << run.err;
   }
 }
 
