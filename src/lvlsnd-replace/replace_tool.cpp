@@ -14,6 +14,8 @@
 #include "wav.hpp"
 #include "xa_encoder.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <string>
@@ -511,6 +513,47 @@ std::string problemOfPreviewFolder(const char* folder, const std::vector<SoundIt
   return "";
 }
 
+// Whether the file `path` starts as a WAV file does; false too when it cannot be read.
+bool isWavFile(const char* path) {
+  std::FILE* file = openInput(path);
+  if (file == nullptr) {
+    return false;
+  }
+  std::array<std::uint8_t, 12> start{};
+  auto source = fileSource(file);
+  auto read = readAt(source, 0, start);
+  std::fclose(file);
+  return startsLikeWav(std::span(start).first(read.got));
+}
+
+// Puts LEVEL first among operands given with no INDEX, as Explorer hands files dropped onto
+// the program over, in any order: the one operand that is not a WAV file by its content. The
+// usage problem, or "", of operands whose first is a WAV file all the same.
+std::string putLevelFirst(std::vector<const char*>& operands) {
+  bool anyIndex = std::ranges::any_of(operands, [](const char* operand) {
+    return *operand != '\0' &&
+           std::string_view(operand).find_first_not_of("0123456789") == std::string_view::npos;
+  });
+  if (anyIndex || operands.empty()) {
+    return "";
+  }
+  std::vector<bool> wav;
+  for (const char* operand : operands) {
+    wav.push_back(isWavFile(operand));
+  }
+  if (std::ranges::count(wav, false) == 1) {
+    auto level = static_cast<std::size_t>(std::ranges::find(wav, false) - wav.begin());
+    std::rotate(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(level),
+                operands.begin() + static_cast<std::ptrdiff_t>(level) + 1);
+    return "";
+  }
+  if (wav[0]) {
+    return std::string(operands[0]) +
+           " is a WAV file, not a level file; the order is LEVEL, then the WAV files";
+  }
+  return "";
+}
+
 // Reads -j or --jobs into `jobs` (left at the number of processor cores when not given); a bad
 // value becomes the command line's problem.
 void readJobsOption(CommandLine& line, const char* value, std::size_t& jobs) {
@@ -535,7 +578,10 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   readRateOption(line, line.values[1], run.rate);
   readJobsOption(line, line.values[3] != nullptr ? line.values[3] : line.values[2], run.jobs);
   SoundItems items;
-  if (line.operands.empty()) {
+  auto misplaced = putLevelFirst(line.operands);
+  if (!misplaced.empty()) {
+    noteOperandProblem(line, misplaced.c_str());
+  } else if (line.operands.empty()) {
     noteOperandProblem(line, "LEVEL and at least one INDEX SOUND.wav or effectN_M.wav are needed");
   } else {
     items = readSoundItems(line.operands[0], std::span(line.operands).subspan(1));

@@ -61,6 +61,9 @@ SoundItems readSoundItems(const char* levelPath, std::span<const char* const> op
       }
     } else if (auto name = effectNameOf(operands[k], ".wav")) {
       read.items.push_back({operands[k], std::to_string(name->index), name->level});
+    } else if (effectNameOf(operands[k], ".raw")) {
+      read.problem = std::string(operand) + " is an effect file; lvlsnd-wav " +
+                     std::string(operand) + " makes its WAV file";
     } else {
       read.problem = std::string(operand) +
                      " is not named effectN_M.wav; give the INDEX of its effect before it";

@@ -478,7 +478,9 @@ std::map<std::string, Bytes> filesUnder(const fs::path& folder) {
   std::map<std::string, Bytes> files;
   for (const auto& item : fs::recursive_directory_iterator(folder)) {
     auto name = item.path().filename();
-    if (item.is_regular_file() && name != "stdout" && name != "stderr") {
+    // The encoding cache may learn what a dry run encoded.
+    bool cached = fs::relative(item.path(), folder).string().starts_with("cache");
+    if (item.is_regular_file() && name != "stdout" && name != "stderr" && !cached) {
       files[item.path().string()] = readFile(item.path().string().c_str());
     }
   }
@@ -614,6 +616,7 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
   auto path = putSample();
   const auto original = levelBytes();
   putWav("a.wav", toneSamples());
+  putWav("effect3_1.wav", std::vector<std::int16_t>(1000, 700));
   // Rates just outside those a sound is resampled from.
   putWav("slow.wav", toneSamples(), 999);
   putWav("fast.wav", toneSamples(), 768001);
@@ -799,6 +802,24 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{"-f", "-o", "../a.wav", "--", path, "2", "../slow.wav", "1", "../a.wav"},
        1,
        "../slow.wav" + outsideRates + "../a.wav: Is the WAV file\n"},
+      // Operands in any order, as Explorer hands over files dropped onto the program: LEVEL is
+      // the one that is no WAV file. Not when no one is, nor an effect file given as a sound.
+      {{"-n", "../effect3_1.wav", path},
+       0,
+       "",
+       false,
+       "Would replace effect 1 (135 groups, 0.400 s at 37800 Hz, even units) in ../level3.dat "
+       "from ../effect3_1.wav\nWould replace 1 effect of ../level3.dat\n"},
+      {{"../effect3_1.wav", "../a.wav"},
+       2,
+       "lvlsnd-replace: ../effect3_1.wav is a WAV file, not a level file; the order is LEVEL, "
+       "then the WAV files\n" +
+           usage},
+      {{path, "../effect3_1.raw"},
+       2,
+       "lvlsnd-replace: ../effect3_1.raw is an effect file; lvlsnd-wav ../effect3_1.raw makes its "
+       "WAV file\n" +
+           usage},
       {{path, "1", "../effect.raw"},
        1,
        "../effect.raw: Not a WAV file; lvlsnd-wav turns effect files into WAV files\n"},
