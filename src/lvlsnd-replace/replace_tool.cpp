@@ -471,17 +471,18 @@ bool replaceEffects(Run& run) {
     complain(run.console, *problem);
     return false;
   }
+  // After a refusal, the batch's last line says what became of it.
+  auto nothingWritten = [&] {
+    std::fprintf(run.console.err, "Nothing written; %s as it was\n", run.level.path);
+    return false;
+  };
   if (!checkAll(run)) {
-    return false;
-  }
-  if ((problem = planEncodes(run))) {
-    complain(run.console, *problem);
-    return false;
+    return nothingWritten();
   }
   std::vector<std::vector<SoundUnit>> units;
-  if ((problem = encodeSounds(run, units))) {
+  if ((problem = planEncodes(run)) || (problem = encodeSounds(run, units))) {
     complain(run.console, *problem);
-    return false;
+    return nothingWritten();
   }
   putSoundsIn(run, units);
   for (const auto& replacement : run.replacements) {
