@@ -340,7 +340,13 @@ Outcome encodeSounds(Run& run, std::vector<std::vector<SoundUnit>>& units) {
     jobs[k].name = "effect " + encoded[k]->item.indexText;
   }
   auto progress = isTerminal(run.console.err) ? run.console.err : nullptr;
-  if (auto problem = encodeJobs(jobs, run.jobs, progress, "lvlsnd-replace")) {
+  // Ctrl+C ends the progress line with what became of the level file.
+  auto note = "Interrupted; " + std::string(run.level.path) + " as it was";
+  setInterruptNote(progress,
+                   "\r" + note + std::string(note.size() < 54 ? 54 - note.size() : 0, ' ') + "\n");
+  auto problem = encodeJobs(jobs, run.jobs, progress, "lvlsnd-replace");
+  setInterruptNote(nullptr, "");
+  if (problem) {
     return problem;
   }
   units.resize(run.replacements.size());

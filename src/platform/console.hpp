@@ -26,6 +26,11 @@ int closeStandardOutput(const char* program, int status);
 // a log file or a pipe gets plain lines.
 bool isTerminal(std::FILE* stream);
 
+// A line that Ctrl+C, SIGTERM or closing the console writes to `stream` before the program ends,
+// while a line drawn in place there (a progress line) would be left half drawn:
+// "\rInterrupted; level3.dat as it was\n". A null stream puts the note away.
+void setInterruptNote(std::FILE* stream, const std::string& note);
+
 // Windows alone: the program's wide-character arguments as UTF-8, with the console's output code
 // page set to UTF-8 until endUtf8Console, which also puts it back when Ctrl+C, Ctrl+Break or
 // closing the console interrupts the program.

@@ -475,8 +475,16 @@ namespace {
 // go, then the signal ends the program as it would have.
 constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
+// The note setInterruptNote keeps, and where it goes (-1: nowhere).
+char interruptNote[256];
+std::size_t interruptNoteLength = 0;
+int interruptNoteDescriptor = -1;
+
 extern "C" void removeTemporaryFilesAndStop(int signalNumber) {
   removeTemporaryFiles();
+  if (interruptNoteDescriptor >= 0) {
+    (void)!write(interruptNoteDescriptor, interruptNote, interruptNoteLength);
+  }
   std::signal(signalNumber, SIG_DFL);
   std::raise(signalNumber);
 }
@@ -512,6 +520,14 @@ void holdInterrupts() {
 
 void releaseInterrupts() {
   sigprocmask(SIG_SETMASK, &maskBeforeHolding, nullptr);
+}
+
+void setInterruptNote(std::FILE* stream, const std::string& note) {
+  holdInterrupts();
+  interruptNoteLength = std::min(note.size(), sizeof interruptNote);
+  std::memcpy(interruptNote, note.data(), interruptNoteLength);
+  interruptNoteDescriptor = stream != nullptr ? fileno(stream) : -1;
+  releaseInterrupts();
 }
 
 void startProgram(const char* program) {

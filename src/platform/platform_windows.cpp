@@ -418,9 +418,18 @@ void restoreCodePage() {
 // Ctrl+C, Ctrl+Break and closing the console end the program without returning from it; the
 // temporary files are removed and the console's code page put back first. Returning FALSE lets
 // the default handling end it.
+// The note setInterruptNote keeps, and where it goes (null: nowhere), under the hold.
+std::string interruptNote;
+HANDLE interruptNoteHandle = nullptr;
+
 BOOL WINAPI cleanUpOnInterrupt(DWORD) {
   holdInterrupts();
   removeTemporaryFiles();
+  if (interruptNoteHandle != nullptr) {
+    DWORD written = 0;
+    WriteFile(interruptNoteHandle, interruptNote.data(), static_cast<DWORD>(interruptNote.size()),
+              &written, nullptr);
+  }
   releaseInterrupts();
   restoreCodePage();
   return FALSE;
@@ -440,6 +449,14 @@ Utf8Arguments startUtf8Console(int argc, wchar_t** argv) {
   SetConsoleCtrlHandler(cleanUpOnInterrupt, TRUE);
   SetConsoleOutputCP(CP_UTF8);
   return arguments;
+}
+
+void setInterruptNote(std::FILE* stream, const std::string& note) {
+  holdInterrupts();
+  interruptNote = note;
+  interruptNoteHandle =
+      stream != nullptr ? reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))) : nullptr;
+  releaseInterrupts();
 }
 
 int endUtf8Console(const char* program, int status) {

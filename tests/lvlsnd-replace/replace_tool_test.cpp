@@ -471,6 +471,27 @@ TEST_F(ReplaceToolTest, ALongEncodeRedrawsItsProgressOnATerminalAndNowhereElse) 
   EXPECT_NE(terminal.find("\r" + std::string(54, ' ') + "\rReplacing effect 1"), std::string::npos)
       << terminal;
   EXPECT_EQ(readFile((scratch.work / "tty.dat").string().c_str()), logged.files["log.dat"]);
+  // Ctrl+C ends the progress line with what became of the level file: a sound three times as
+  // long, which takes some seconds, interrupted once its progress shows.
+  constexpr std::uint16_t longer = 3 * groups;
+  layout.tail = countingGroups(longer, 1);
+  layout.records = {{offsetToTail(1, 1, 0), longer, 0}};
+  putLevelFile("long3.dat", buildLevelFile(layout));
+  noise.resize(3 * noise.size(), 900);
+  putWav("long.wav", noise);
+  auto interrupted = "cd '" + scratch.work.string() + "' && script -qec \"timeout -s INT 1.6 '" +
+                     toolPath("lvlsnd-replace") +
+                     "' ../long3.dat 1 ../long.wav\" /dev/null > ../interrupted.log";
+  std::system(interrupted.c_str());
+  bytes = readFile((scratch.root / "interrupted.log").string().c_str());
+  terminal.assign(bytes.begin(), bytes.end());
+  EXPECT_NE(terminal.find("% encoded: effect 1"), std::string::npos) << terminal;
+  auto note = terminal.rfind("\rInterrupted; ../long3.dat as it was");
+  EXPECT_TRUE(note != std::string::npos &&
+              terminal.find_first_not_of(' ', note + 36) == terminal.size() - 2 &&
+              terminal.ends_with("\r\n"))
+      << "the progress line, drawn over to its end: " << terminal;
+  EXPECT_FALSE(fs::exists(scratch.root / "long3.dat.bak"));
 }
 
 // Every regular file under `folder`, by path, but the runner's stdout and stderr.
