@@ -459,8 +459,30 @@ void setInterruptNote(std::FILE* stream, const std::string& note) {
   releaseInterrupts();
 }
 
+namespace {
+
+// A program started from Explorer, by a double click or a drop, gets a console of its own that
+// closes as the program ends: where it is the console's only process and reads from it, it waits
+// for Enter, so that its messages can be read. Never for input that is no console.
+void waitWhenTheConsoleIsItsOwn() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  DWORD processes[2];
+  if (GetConsoleMode(input, &mode) == 0 || GetConsoleProcessList(processes, 2) != 1) {
+    return;
+  }
+  std::fputs("Press Enter to close", stderr);
+  std::fflush(stderr);
+  wchar_t line[256];
+  DWORD got = 0;
+  ReadConsoleW(input, line, 256, &got, nullptr);
+}
+
+} // namespace
+
 int endUtf8Console(const char* program, int status) {
   status = closeStandardOutput(program, status);
+  waitWhenTheConsoleIsItsOwn();
   restoreCodePage();
   return status;
 }

@@ -2,6 +2,7 @@
 #include "run.hpp"
 #include "tool_test.hpp"
 
+#include <cctype>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -166,3 +167,33 @@ TEST_F(CommandLineTest, ShortOrEmptyLevelFilesStillCompleteTheRun) {
 }
 
 } // namespace
+
+TEST_F(CommandLineTest, AWindowsProgramAloneInItsConsoleWaitsForEnterBeforeItCloses) {
+  if (!runningWindowsBuild() || std::system("script --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "a Windows build under Wine, and script(1) for a console";
+  }
+  // Started alone in a console of its own, as Explorer starts it, each program waits; started
+  // from cmd, which shares the console, it does not.
+  const std::pair<std::string, bool> starts[] = {{"", true}, {"cmd /c ", false}};
+  for (const auto& [start, waits] : starts) {
+    for (const auto* program : {"lvlsnd", "lvlsnd-wav", "lvlsnd-replace"}) {
+      auto command = "(sleep 4; printf '\\r\\n'; sleep 1) | script -qec \"" +
+                     std::string(std::getenv("LVLSND_LAUNCHER")) + " " + start + "'" +
+                     toolPath(program) + "' -h\" /dev/null > '" +
+                     (scratch.root / "console.log").string() + "'";
+      std::system(command.c_str());
+      auto bytes = readFile((scratch.root / "console.log").string().c_str());
+      // The console draws its text with escape sequences between the words: the letters
+      // outside them tell.
+      std::string letters;
+      bool escaped = false;
+      for (auto byte : bytes) {
+        bool letter = std::isalpha(byte) != 0;
+        letters += letter && !escaped ? std::string(1, static_cast<char>(byte)) : "";
+        escaped = byte == 0x1B || (escaped && !letter);
+      }
+      EXPECT_EQ(letters.find("PressEntertoclose") != std::string::npos, waits)
+          << program << " started by '" << start << "'";
+    }
+  }
+}
