@@ -8,54 +8,54 @@ Problem usageProblem(const std::string& text) {
   return {"", text, ""};
 }
 
-// Reads the value option at argv[k], and its value: the next argument for the option alone
-// (k moves past it), or attached, after "=" for a long option and right after the letter for
-// a short one ("--rate=HZ", "-oOUT").
-void readValueOption(CommandLine& line, std::initializer_list<std::string_view> valueOptions,
-                     int argc, const char* const* argv, int& k) {
-  std::string_view argument = argv[k];
-  std::size_t option = 0;
-  for (auto name : valueOptions) {
-    auto attached = std::string(name) + (name.starts_with("--") ? "=" : "");
-    if (argument == name) {
-      if (k + 1 >= argc) {
-        line.problem = usageProblem(std::string(name) + " needs a value");
-        return;
+// The option of the table that `argument` names, alone or with its value attached (after "="
+// for a long name, right after the letter for a short one: "--rate=HZ", "-oOUT"); null for none.
+// `attached` is then where that value starts, or null.
+const Option* optionNamed(std::span<const Option> options, std::string_view argument,
+                          const char*& attached) {
+  attached = nullptr;
+  for (const auto& option : options) {
+    for (auto name : option.names) {
+      if (name.empty()) {
+        continue;
       }
-      line.values[option] = argv[++k];
-      return;
+      if (argument == name) {
+        return &option;
+      }
+      auto prefix = std::string(name) + (name.starts_with("--") ? "=" : "");
+      if (option.value != nullptr && argument.starts_with(prefix)) {
+        attached = argument.data() + prefix.size();
+        return &option;
+      }
     }
-    if (argument.starts_with(attached)) {
-      line.values[option] = argv[k] + attached.size();
-      return;
-    }
-    ++option;
   }
-  line.problem = usageProblem("unknown option '" + std::string(argument) + "'");
+  return nullptr;
 }
 
-// Sets the flag `argument` names; false when it names none.
-bool readFlagOption(CommandLine& line, std::initializer_list<std::string_view> flagOptions,
-                    std::string_view argument) {
-  std::size_t flag = 0;
-  for (auto name : flagOptions) {
-    if (argument == name) {
-      line.flags[flag] = true;
-      return true;
-    }
-    ++flag;
+// Reads the option at argv[k] into its field: a flag, or a value, attached or the next argument
+// (k moves past it).
+void readOption(CommandLine& line, std::span<const Option> options, int argc,
+                const char* const* argv, int& k) {
+  std::string_view argument = argv[k];
+  const char* attached = nullptr;
+  const auto* option = optionNamed(options, argument, attached);
+  if (option == nullptr) {
+    line.problem = usageProblem("unknown option '" + std::string(argument) + "'");
+  } else if (option->value == nullptr) {
+    *option->flag = true;
+  } else if (attached != nullptr) {
+    *option->value = attached;
+  } else if (k + 1 < argc) {
+    *option->value = argv[++k];
+  } else {
+    line.problem = usageProblem(std::string(argument) + " needs a value");
   }
-  return false;
 }
 
 } // namespace
 
-CommandLine readCommandLine(int argc, const char* const* argv,
-                            std::initializer_list<std::string_view> valueOptions,
-                            std::initializer_list<std::string_view> flagOptions) {
+CommandLine readCommandLine(int argc, const char* const* argv, std::span<const Option> options) {
   CommandLine line;
-  line.values.resize(valueOptions.size());
-  line.flags.resize(flagOptions.size());
   bool optionsEnded = false;
   for (int k = 1; k < argc && !line.problem && !line.help && !line.version; ++k) {
     std::string_view argument = argv[k];
@@ -67,8 +67,8 @@ CommandLine readCommandLine(int argc, const char* const* argv,
       line.help = true;
     } else if (argument == "--version") {
       line.version = true;
-    } else if (!readFlagOption(line, flagOptions, argument)) {
-      readValueOption(line, valueOptions, argc, argv, k);
+    } else {
+      readOption(line, options, argc, argv, k);
     }
   }
   return line;

@@ -7,8 +7,9 @@
 
 #include <charconv>
 #include <cstdint>
-#include <initializer_list>
+#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,17 @@ inline constexpr std::uint32_t defaultEffectRate = 37800;
 inline constexpr std::uint32_t lowestEffectRate = 1000;
 inline constexpr std::uint32_t highestEffectRate = 192000;
 
+// One option of a program's table, as getopt_long's tables name them: its names (a second one
+// an alias, "-j" and "--jobs"), and the field of the program's options it fills: `value` for an
+// option that takes one (left null when the option is not given), else `flag`.
+struct Option {
+  std::array<std::string_view, 2> names;
+  const char** value = nullptr;
+  bool* flag = nullptr;
+};
+
 struct CommandLine {
   std::vector<const char*> operands;
-  std::vector<const char*> values; // each value option's value, in order; null when not given
-  std::vector<bool> flags;         // whether each flag option was given, in order
   bool help = false;
   bool version = false;
   Outcome problem; // what is wrong with the command line, named for the program when printed
@@ -37,9 +45,7 @@ template <typename Number> bool readDecimal(std::string_view text, Number& numbe
 }
 
 // Reads the arguments after the program name. Reading stops at help, version or a problem.
-CommandLine readCommandLine(int argc, const char* const* argv,
-                            std::initializer_list<std::string_view> valueOptions,
-                            std::initializer_list<std::string_view> flagOptions = {});
+CommandLine readCommandLine(int argc, const char* const* argv, std::span<const Option> options);
 
 // Reads the value of --rate into `rate` (left at the default when there is none); a bad value
 // becomes the command line's problem.

@@ -578,12 +578,20 @@ void readJobsOption(CommandLine& line, const char* value, std::size_t& jobs) {
 
 int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   FoldersOfRun folders;
-  auto line = readCommandLine(argc, argv, {"-o", "--rate", "-j", "--jobs", "--preview"},
-                              {"--cut", "-n", "--dry-run", "-f", "--force"});
   Run run;
   run.console = console;
-  readRateOption(line, line.values[1], run.rate);
-  readJobsOption(line, line.values[3] != nullptr ? line.values[3] : line.values[2], run.jobs);
+  const char* rate = nullptr;
+  const char* jobs = nullptr;
+  const Option options[] = {{{"-o"}, &run.level.outPath},
+                            {{"--rate"}, &rate},
+                            {{"-j", "--jobs"}, &jobs},
+                            {{"--preview"}, &run.previewFolder},
+                            {{"--cut"}, nullptr, &run.cut},
+                            {{"-n", "--dry-run"}, nullptr, &run.dryRun},
+                            {{"-f", "--force"}, nullptr, &run.level.force}};
+  auto line = readCommandLine(argc, argv, options);
+  readRateOption(line, rate, run.rate);
+  readJobsOption(line, jobs, run.jobs);
   SoundItems items;
   auto misplaced = putLevelFirst(line.operands);
   if (!misplaced.empty()) {
@@ -597,8 +605,8 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
     }
   }
   std::string previewProblem;
-  if (line.values[4] != nullptr && !line.problem) {
-    previewProblem = problemOfPreviewFolder(line.values[4], items.items);
+  if (run.previewFolder != nullptr && !line.problem) {
+    previewProblem = problemOfPreviewFolder(run.previewFolder, items.items);
   }
   if (!previewProblem.empty()) {
     noteOperandProblem(line, previewProblem.c_str());
@@ -610,13 +618,8 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
     return *status;
   }
   run.level.path = line.operands[0];
-  run.level.outPath = line.values[0];
-  run.level.force = line.flags[3] || line.flags[4];
   run.levelNumber = levelNumberFromPath(run.level.path);
-  run.cut = line.flags[0];
-  run.dryRun = line.flags[1] || line.flags[2];
   run.cache = encodingCacheOfEnvironment();
-  run.previewFolder = line.values[4];
   for (const auto& item : items.items) {
     run.replacements.push_back({item, {}, {}});
   }

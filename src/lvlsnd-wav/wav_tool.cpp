@@ -675,12 +675,14 @@ Outcome convertEffectBytes(std::span<const std::uint8_t> bytes, const std::strin
 
 int lvlsndWavMain(int argc, const char* const* argv, Console console) {
   FoldersOfRun folders;
-  auto line = readCommandLine(argc, argv, {"--rate", "--page"}, {"-f", "--force"});
   Conversion conversion;
+  const char* rate = nullptr;
+  const Option options[] = {{{"--rate"}, &rate},
+                            {{"--page"}, &conversion.page.path},
+                            {{"-f", "--force"}, nullptr, &conversion.force}};
+  auto line = readCommandLine(argc, argv, options);
   conversion.cache = encodingCacheOfEnvironment();
-  readRateOption(line, line.values[0], conversion.rate);
-  conversion.page.path = line.values[1];
-  conversion.force = line.flags[0] || line.flags[1];
+  readRateOption(line, rate, conversion.rate);
   if (line.operands.empty()) {
     noteOperandProblem(line, "no effect file given");
   }

@@ -729,6 +729,10 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{path, "1", "../fast.wav"},
        1,
        "../fast.wav: 768001 Hz, but WAV files of 1000 to 768000 Hz go in\n"},
+      // OUT attached, "-oOUT", as the usage allows.
+      {{"-o../work/../level3.dat", path, "1", "../a.wav"},
+       1,
+       "../work/../level3.dat: Is the level file; leave out -o to change it in place\n"},
       {{"-o", "../work/../level3.dat", path, "1", "../a.wav"},
        1,
        "../work/../level3.dat: Is the level file; leave out -o to change it in place\n"},
@@ -875,6 +879,13 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
       {{"-j", "0", path, "1", "../a.wav"},
        2,
        "lvlsnd-replace: the number of jobs must be an integer from 1 to 256, not '0'\n" + usage},
+      // The number attached, "-j4", and the long name's: each read as the number of jobs.
+      {{"-j257", path, "1", "../a.wav"},
+       2,
+       "lvlsnd-replace: the number of jobs must be an integer from 1 to 256, not '257'\n" + usage},
+      {{"--jobs=x", path, "1", "../a.wav"},
+       2,
+       "lvlsnd-replace: the number of jobs must be an integer from 1 to 256, not 'x'\n" + usage},
       {{"-o"}, 2, "lvlsnd-replace: -o needs a value\n" + usage},
       // A preview would take the name of a WAV file of the run.
       {{"--preview", "../work/..", path, "1", "../a.wav"},
@@ -905,7 +916,8 @@ TEST_F(ReplaceToolTest, RefusalsNameTheFileAndWriteNothing) {
     std::string level;
     for (std::size_t k = 0; k < c.arguments.size() && level.empty(); ++k) {
       bool out = k > 0 && c.arguments[k - 1] == "-o";
-      level = c.arguments[k].ends_with(".dat") && !out ? c.arguments[k] : "";
+      bool option = c.arguments[k].starts_with("-");
+      level = c.arguments[k].ends_with(".dat") && !out && !option ? c.arguments[k] : "";
     }
     auto asItWas = c.status == 1 && c.tableRead && c.out.empty()
                        ? "Nothing written; " + level + " as it was\n"
