@@ -2,11 +2,11 @@
 
 namespace lvlsnd {
 
-namespace {
-
 Problem usageProblem(const std::string& text) {
   return {"", text, ""};
 }
+
+namespace {
 
 // The option of the table that `argument` names, alone or with its value attached (after "="
 // for a long name, right after the letter for a short one: "--rate=HZ", "-oOUT"); null for none.
@@ -83,9 +83,9 @@ void readRateOption(CommandLine& line, const char* value, std::uint32_t& rate) {
   }
 }
 
-void noteOperandProblem(CommandLine& line, const char* problem) {
-  if (!line.problem && !line.help && !line.version) {
-    line.problem = usageProblem(problem);
+void noteOperandProblem(CommandLine& line, const Outcome& problem) {
+  if (problem && !line.problem && !line.help && !line.version) {
+    line.problem = problem;
   }
 }
 

@@ -5,9 +5,9 @@
 
 #include "messages.hpp"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
-#include <array>
 #include <optional>
 #include <span>
 #include <string>
@@ -51,9 +51,11 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::span<const O
 // becomes the command line's problem.
 void readRateOption(CommandLine& line, const char* value, std::uint32_t& rate);
 
-// Takes `problem` as what is wrong with the operands, unless the command line has a problem
-// already or asks for help or the version.
-void noteOperandProblem(CommandLine& line, const char* problem);
+// A usage problem: what is wrong with a command line, named for the program when printed.
+Problem usageProblem(const std::string& text);
+// Takes `problem`, when there is one, as what is wrong with the operands, unless the command line
+// has a problem already or asks for help or the version.
+void noteOperandProblem(CommandLine& line, const Outcome& problem);
 
 // What every companion program does first. A usage error prints the problem and the usage on
 // standard error (status 2); help prints the usage and --version the program's name and

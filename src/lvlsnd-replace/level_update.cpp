@@ -1,5 +1,7 @@
 #include "level_update.hpp"
 
+#include "bug.hpp"
+
 #include "command_line.hpp"
 #include "effect_names.hpp"
 #include "file_update.hpp"
@@ -374,8 +376,7 @@ Place placeOf(const std::vector<LevelBytes>& runs, const SoundEntry& entry) {
       return {k, static_cast<std::size_t>(entry.groupOffset - runs[k].offset)};
     }
   }
-  std::fputs("lvlsnd-replace: programming error: an entry's bytes were not read\n", stderr);
-  std::abort();
+  bug("an entry's bytes were not read");
 }
 
 } // namespace

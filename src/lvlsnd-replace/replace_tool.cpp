@@ -507,17 +507,17 @@ bool replaceEffects(Run& run) {
 }
 
 // The usage problem of a preview folder that holds a WAV file of the run, whose preview would
-// take its name, or of which the system cannot tell; "" when there is none.
-std::string problemOfPreviewFolder(const char* folder, const std::vector<SoundItem>& items) {
+// take its name, or of which the system cannot tell.
+Outcome problemOfPreviewFolder(const char* folder, const std::vector<SoundItem>& items) {
   auto previews = identityOf(folder);
   for (const auto& item : items) {
     auto holder = folderOf(item.wavPath);
     if (compareFiles(previews, identityOf(holder.c_str())) != Sameness::different) {
-      return std::string("--preview ") + folder + " holds " + item.wavPath +
-             ", a WAV file of this run; give a folder of its own";
+      return usageProblem(std::string("--preview ") + folder + " holds " + item.wavPath +
+                          ", a WAV file of this run; give a folder of its own");
     }
   }
-  return "";
+  return std::nullopt;
 }
 
 // Whether the file `path` starts as a WAV file does; false too when it cannot be read.
@@ -535,14 +535,14 @@ bool isWavFile(const char* path) {
 
 // Puts LEVEL first among operands given with no INDEX, as Explorer hands files dropped onto
 // the program over, in any order: the one operand that is not a WAV file by its content. The
-// usage problem, or "", of operands whose first is a WAV file all the same.
-std::string putLevelFirst(std::vector<const char*>& operands) {
+// usage problem of operands whose first is a WAV file all the same.
+Outcome putLevelFirst(std::vector<const char*>& operands) {
   bool anyIndex = std::ranges::any_of(operands, [](const char* operand) {
     return *operand != '\0' &&
            std::string_view(operand).find_first_not_of("0123456789") == std::string_view::npos;
   });
   if (anyIndex || operands.empty()) {
-    return "";
+    return std::nullopt;
   }
   std::vector<bool> wav;
   for (const char* operand : operands) {
@@ -552,13 +552,13 @@ std::string putLevelFirst(std::vector<const char*>& operands) {
     auto level = static_cast<std::size_t>(std::ranges::find(wav, false) - wav.begin());
     std::rotate(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(level),
                 operands.begin() + static_cast<std::ptrdiff_t>(level) + 1);
-    return "";
+    return std::nullopt;
   }
   if (wav[0]) {
-    return std::string(operands[0]) +
-           " is a WAV file, not a level file; the order is LEVEL, then the WAV files";
+    return usageProblem(std::string(operands[0]) +
+                        " is a WAV file, not a level file; the order is LEVEL, then the WAV files");
   }
-  return "";
+  return std::nullopt;
 }
 
 // Reads -j or --jobs into `jobs` (left at the number of processor cores when not given); a bad
@@ -567,10 +567,8 @@ void readJobsOption(CommandLine& line, const char* value, std::size_t& jobs) {
   jobs = std::max<std::size_t>(std::thread::hardware_concurrency(), 1);
   if (!line.problem && value != nullptr &&
       !(readDecimal(std::string_view(value), jobs) && jobs >= 1 && jobs <= mostJobs)) {
-    line.problem = Problem{"",
-                           "the number of jobs must be an integer from 1 to " +
-                               std::to_string(mostJobs) + ", not '" + value + "'",
-                           ""};
+    line.problem = usageProblem("the number of jobs must be an integer from 1 to " +
+                                std::to_string(mostJobs) + ", not '" + value + "'");
   }
 }
 
@@ -594,22 +592,17 @@ int lvlsndReplaceMain(int argc, const char* const* argv, Console console) {
   readJobsOption(line, jobs, run.jobs);
   SoundItems items;
   auto misplaced = putLevelFirst(line.operands);
-  if (!misplaced.empty()) {
-    noteOperandProblem(line, misplaced.c_str());
+  if (misplaced) {
+    noteOperandProblem(line, misplaced);
   } else if (line.operands.empty()) {
-    noteOperandProblem(line, "LEVEL and at least one INDEX SOUND.wav or effectN_M.wav are needed");
+    noteOperandProblem(line, usageProblem("LEVEL and at least one INDEX SOUND.wav or "
+                                          "effectN_M.wav are needed"));
   } else {
     items = readSoundItems(line.operands[0], std::span(line.operands).subspan(1));
-    if (!items.problem.empty()) {
-      noteOperandProblem(line, items.problem.c_str());
-    }
+    noteOperandProblem(line, items.problem);
   }
-  std::string previewProblem;
   if (run.previewFolder != nullptr && !line.problem) {
-    previewProblem = problemOfPreviewFolder(run.previewFolder, items.items);
-  }
-  if (!previewProblem.empty()) {
-    noteOperandProblem(line, previewProblem.c_str());
+    noteOperandProblem(line, problemOfPreviewFolder(run.previewFolder, items.items));
   }
   if (auto status = answerCommandLine(line, "lvlsnd-replace", usageText, console)) {
     if (line.version) {

@@ -19,9 +19,9 @@ std::string typed(const SoundItem& item) {
   return item.nameLevel ? item.wavPath : item.indexText + " " + item.wavPath;
 }
 
-// The usage problem of two items that name one entry, or "": of all such pairs, the one whose
-// second item comes first.
-std::string entryNamedTwice(const std::vector<SoundItem>& items) {
+// The usage problem of two items that name one entry: of all such pairs, the one whose second
+// item comes first.
+Outcome entryNamedTwice(const std::vector<SoundItem>& items) {
   std::vector<std::pair<std::size_t, std::size_t>> named; // entry index, item
   for (std::size_t k = 0; k < items.size(); ++k) {
     std::size_t index = 0;
@@ -39,22 +39,23 @@ std::string entryNamedTwice(const std::vector<SoundItem>& items) {
     }
   }
   if (found == 0) {
-    return "";
+    return std::nullopt;
   }
-  return "effect " + std::to_string(named[found].first) +
-         " is given twice: " + typed(items[named[found - 1].second]) + ", then " +
-         typed(items[named[found].second]);
+  return usageProblem("effect " + std::to_string(named[found].first) +
+                      " is given twice: " + typed(items[named[found - 1].second]) + ", then " +
+                      typed(items[named[found].second]));
 }
 
 } // namespace
 
 SoundItems readSoundItems(const char* levelPath, std::span<const char* const> operands) {
   SoundItems read;
-  for (std::size_t k = 0; k < operands.size() && read.problem.empty(); ++k) {
+  for (std::size_t k = 0; k < operands.size() && !read.problem; ++k) {
     std::string_view operand = operands[k];
     if (isIndex(operand)) {
       if (k + 1 == operands.size() || isIndex(operands[k + 1])) {
-        read.problem = "INDEX " + std::string(operand) + " needs a SOUND.wav after it";
+        read.problem =
+            usageProblem("INDEX " + std::string(operand) + " needs a SOUND.wav after it");
       } else {
         read.items.push_back({operands[k + 1], std::string(operand), std::nullopt});
         ++k;
@@ -62,21 +63,24 @@ SoundItems readSoundItems(const char* levelPath, std::span<const char* const> op
     } else if (auto name = effectNameOf(operands[k], ".wav")) {
       read.items.push_back({operands[k], std::to_string(name->index), name->level});
     } else if (effectNameOf(operands[k], ".raw")) {
-      read.problem = std::string(operand) + " is an effect file; lvlsnd-wav " +
-                     std::string(operand) + " makes its WAV file";
+      read.problem = usageProblem(std::string(operand) + " is an effect file; lvlsnd-wav " +
+                                  std::string(operand) + " makes its WAV file");
     } else {
-      read.problem = std::string(operand) +
-                     " is not named effectN_M.wav; give the INDEX of its effect before it";
+      read.problem =
+          usageProblem(std::string(operand) +
+                       " is not named effectN_M.wav; give the INDEX of its effect before it");
     }
   }
-  if (!read.problem.empty() && isIndex(levelPath)) {
-    read.problem = std::string(levelPath) +
-                   " is an index, not a level file; the order is LEVEL INDEX SOUND.wav";
+  if (read.problem && isIndex(levelPath)) {
+    read.problem =
+        usageProblem(std::string(levelPath) +
+                     " is an index, not a level file; the order is LEVEL INDEX SOUND.wav");
   }
-  if (read.problem.empty() && read.items.empty()) {
-    read.problem = "LEVEL and at least one INDEX SOUND.wav or effectN_M.wav are needed";
+  if (!read.problem && read.items.empty()) {
+    read.problem =
+        usageProblem("LEVEL and at least one INDEX SOUND.wav or effectN_M.wav are needed");
   }
-  if (read.problem.empty()) {
+  if (!read.problem) {
     read.problem = entryNamedTwice(read.items);
   }
   return read;

@@ -2,6 +2,8 @@
 // WAV file named effect<L>_<I>.wav as lvlsnd-wav names it, which names entry I of level L.
 #pragma once
 
+#include "problem.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -22,7 +24,7 @@ struct SoundItem {
 // INDEX given first.
 struct SoundItems {
   std::vector<SoundItem> items;
-  std::string problem; // empty when there is none
+  Outcome problem;
 };
 SoundItems readSoundItems(const char* levelPath, std::span<const char* const> operands);
 

@@ -5,6 +5,7 @@
 #include "paths.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -316,12 +317,12 @@ std::string replaceHint(std::uint32_t rate, const std::string& level) {
 
 } // namespace
 
-std::optional<std::string> pageStart(const std::string& firstEffectPath, const std::string& level,
-                                     std::uint32_t rate) {
+PageText pageStart(const std::string& firstEffectPath, const std::string& level,
+                   std::uint32_t rate) {
   // The folder's own name, or the whole folder where it has none (a drive's root).
   auto folder = absoluteFolderOf(firstEffectPath);
   if (folder.empty()) {
-    return std::nullopt;
+    return {"", errno};
   }
   auto name = lastNameOf(folder);
   folder = name.empty() ? folder : name;
@@ -329,21 +330,21 @@ std::optional<std::string> pageStart(const std::string& firstEffectPath, const s
   auto title = escapedHtml(level.empty() ? "Sound effects in " + folder
                                          : "Level " + level + " sound effects");
   auto folderLine = level.empty() ? "" : "<p>Folder: " + escapedHtml(folder) + "</p>\n";
-  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-         "<title>" +
-         title + "</title>\n<style>\n" + styleSheet + "\n</style>\n</head>\n<body>\n<h1>" + title +
-         "</h1>\n" + folderLine + replaceHint(rate, level) + "<p>Played at " +
-         std::to_string(rate) +
-         " Hz. Every waveform has the same scale, full scale at its edges; red marks samples at "
-         "the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect file</th><th>Entry</th>"
-         "<th>Groups</th><th>Seconds</th><th>Peak dBFS</th><th>At limits</th><th>Waveform</th>"
-         "<th>Listen</th></tr></thead>\n<tbody>\n";
+  return {"<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+          "<title>" +
+          title + "</title>\n<style>\n" + styleSheet + "\n</style>\n</head>\n<body>\n<h1>" + title +
+          "</h1>\n" + folderLine + replaceHint(rate, level) + "<p>Played at " +
+          std::to_string(rate) +
+          " Hz. Every waveform has the same scale, full scale at its edges; red marks samples at "
+          "the 16-bit limits.</p>\n<table>\n<thead><tr><th>Effect file</th><th>Entry</th>"
+          "<th>Groups</th><th>Seconds</th><th>Peak dBFS</th><th>At limits</th><th>Waveform</th>"
+          "<th>Listen</th></tr></thead>\n<tbody>\n"};
 }
 
-std::optional<std::string> pageRow(const EffectSummary& summary, const std::string& pageFolder,
-                                   std::uint32_t rate) {
-  return row(summary, pageFolder, rate);
+PageText pageRow(const EffectSummary& summary, const std::string& pageFolder, std::uint32_t rate) {
+  auto made = row(summary, pageFolder, rate);
+  return made ? PageText{*made} : PageText{"", errno};
 }
 
 std::string pageEnd(std::size_t effectCount) {

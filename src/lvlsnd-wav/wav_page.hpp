@@ -45,17 +45,22 @@ std::string levelOfEffects(const std::vector<const char*>& paths);
 // index; the others after them, in the order given.
 std::vector<const char*> inEntryOrder(const std::vector<const char*>& paths);
 
+// A part of the page, or why it could not be made: the error number (errno) of the current
+// folder that could not be told, for a page with wrong links would look right.
+struct PageText {
+  std::string text;
+  int error = 0; // 0: made
+};
+
 // The page is written as the files are converted, so that its memory stays flat however many
 // there are; it stands alone (no script, no style sheet or URL from elsewhere). Its start, for
 // the folder of the first effect file converted, titled after `level`
-// when there is one. The start and the rows are nothing when the current folder cannot be told
-// (errno says why): a page with wrong links would look right.
-std::optional<std::string> pageStart(const std::string& firstEffectPath, const std::string& level,
-                                     std::uint32_t rate);
+// when there is one.
+PageText pageStart(const std::string& firstEffectPath, const std::string& level,
+                   std::uint32_t rate);
 // One effect's row, for a page in the absolute folder `pageFolder`: the player's source is
 // relative to it.
-std::optional<std::string> pageRow(const EffectSummary& summary, const std::string& pageFolder,
-                                   std::uint32_t rate);
+PageText pageRow(const EffectSummary& summary, const std::string& pageFolder, std::uint32_t rate);
 // The end of the page, after the rows of `effectCount` effect files (at least one: a page of
 // none is not written).
 std::string pageEnd(std::size_t effectCount);

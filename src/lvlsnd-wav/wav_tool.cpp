@@ -372,12 +372,12 @@ struct Conversion {
   ConversionBuffers buffers;
 };
 
-// Writes `text` to the page, or notes that it could not be made.
-void writeMadeText(Page& page, const std::optional<std::string>& text) {
-  if (text) {
-    writeToPage(page, *text);
+// Writes `made` to the page, or notes why it could not be made.
+void writeMadeText(Page& page, const PageText& made) {
+  if (made.error == 0) {
+    writeToPage(page, made.text);
   } else if (!page.problem) {
-    page.problem = systemProblem(page.path, "Cannot write", errno);
+    page.problem = systemProblem(page.path, "Cannot write", made.error);
   }
 }
 
@@ -684,7 +684,7 @@ int lvlsndWavMain(int argc, const char* const* argv, Console console) {
   conversion.cache = encodingCacheOfEnvironment();
   readRateOption(line, rate, conversion.rate);
   if (line.operands.empty()) {
-    noteOperandProblem(line, "no effect file given");
+    noteOperandProblem(line, usageProblem("no effect file given"));
   }
   if (auto status = answerCommandLine(line, "lvlsnd-wav", usageText, console)) {
     return *status;

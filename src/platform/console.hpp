@@ -3,6 +3,8 @@
 // program's entry point of its logic.
 #pragma once
 
+#include "bug.hpp"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,9 +14,8 @@ namespace lvlsnd {
 // What every program does first: a write past the file-size limit (ulimit -f) fails as a write,
 // reported and cleaned up, instead of ending the program (SIGXFSZ is ignored); memory the system
 // cannot give ends the run at once with "<program>: Out of memory" and status 1, every temporary
-// file removed. `program` names it in that message and in that of a programming error.
+// file removed. `program` names it in that message and in that of a bug (bug.hpp).
 void startProgram(const char* program);
-const char* programName();
 
 // Standard output is flushed and closed when a program ends; when that shows that some of it
 // was never written (a full disk, a closed pipe), the program says so and ends with status 1,

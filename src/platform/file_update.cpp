@@ -33,10 +33,7 @@ void removeOrNoteLeftover(const HeldFolder& folder, const std::string& name,
 
 // A caller broke the update's rules: it ends here, before anything is renamed or written.
 [[noreturn]] void misused(const char* what, const std::string& path) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s: programming error: %s (file update of %s)\n", programName(), what,
-               path.c_str());
-  std::abort();
+  bug(std::string(what) + " (file update of " + path + ")");
 }
 
 } // namespace

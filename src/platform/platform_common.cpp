@@ -2,6 +2,8 @@
 // the parts of a path, and closing standard output.
 #include "platform_halves.hpp"
 
+#include "bug.hpp"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -131,12 +133,10 @@ void pauseBeforeFinalStep(const std::string& name) {
 
 namespace {
 
-const char* nameOfProgram = "lvlsnd";
-
 // No exception is thrown for memory that is not there: with none left, not even the exception
 // could be made. The message is written with no memory of its own.
 void endOutOfMemory() {
-  std::fputs(nameOfProgram, stderr);
+  std::fputs(programName(), stderr);
   std::fputs(": Out of memory\n", stderr);
   removeTemporaryFiles();
   std::_Exit(1);
@@ -145,12 +145,8 @@ void endOutOfMemory() {
 } // namespace
 
 void startProgramOnEither(const char* program) {
-  nameOfProgram = program;
+  nameProgram(program);
   std::set_new_handler(endOutOfMemory);
-}
-
-const char* programName() {
-  return nameOfProgram;
 }
 
 int closeStandardOutput(const char* program, int status) {

@@ -55,7 +55,7 @@ TEST(PageRow, ShowsThePeakAndDrawsEachColumnFromItsHighestToItsLowestSample) {
     // In two pieces, as a conversion gives them chunk by chunk.
     summarize(summary, std::span(c.samples).first(500));
     summarize(summary, std::span(c.samples).subspan(500));
-    auto row = pageRow(summary, "/pages", 37800).value_or("");
+    auto row = pageRow(summary, "/pages", 37800).text;
     EXPECT_NE(row.find("data-label=\"Peak dBFS\">" + c.peak + "</td>"), std::string::npos)
         << c.signal << ": " << row;
     for (const auto& piece : c.drawn) {
@@ -94,7 +94,7 @@ TEST(PageRow, ShowsAnyFileNameAsTextAndLinksItByItsBytes) {
     }
     auto wav = c.name.substr(0, c.name.size() - 4) + ".wav";
     auto summary = startSummary(c.name, wav, 1, 112);
-    auto row = pageRow(summary, "/pages", 37800).value_or("");
+    auto row = pageRow(summary, "/pages", 37800).text;
     auto text = row;
     for (auto at = text.find("<wbr>"); at != std::string::npos; at = text.find("<wbr>")) {
       text.erase(at, 5);
