@@ -19,6 +19,20 @@ struct Problem {
 // What a step that can fail returns: nothing when it did what was asked.
 using Outcome = std::optional<Problem>;
 
+// What a call of the system gives back, as the platform layer returns it: its value when it did
+// what was asked, else the error number (errno) of why not, never a value that stands for a
+// failure with errno beside it.
+template <typename Value> struct SystemResult {
+  Value value{};
+  int error = 0; // 0: done
+  bool failed() const { return error != 0; }
+};
+// The same for a call that gives nothing back.
+struct SystemStatus {
+  int error = 0; // 0: done
+  bool failed() const { return error != 0; }
+};
+
 // The system's words for an error number (errno), as in "No such file or directory"; empty for
 // 0.
 std::string reasonOf(int error);

@@ -127,8 +127,8 @@ void rememberEncoding(const EncodingCache& cache, const Digest& key, const Diges
     return;
   }
   auto parent = cache.folder.substr(0, cache.folder.find_last_of("/\\"));
-  if (!makeFolder(cache.folder.c_str()) &&
-      !(makeFolder(parent.c_str()) && makeFolder(cache.folder.c_str()))) {
+  if (makeFolder(cache.folder.c_str()).failed() &&
+      (makeFolder(parent.c_str()).failed() || makeFolder(cache.folder.c_str()).failed())) {
     return;
   }
   auto path = cacheFileOf(cache, key);

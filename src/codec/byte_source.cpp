@@ -20,8 +20,11 @@ ByteSource memorySource(std::span<const std::uint8_t> bytes) {
 }
 
 std::int64_t sourceSize(const ByteSource& source) {
-  return source.file != nullptr ? fileSize(source.file)
-                                : static_cast<std::int64_t>(source.memory.size());
+  if (source.file == nullptr) {
+    return static_cast<std::int64_t>(source.memory.size());
+  }
+  auto size = fileSize(source.file);
+  return size.failed() ? -1 : size.value;
 }
 
 namespace {
@@ -39,9 +42,11 @@ SourceRead readFromMemory(const ByteSource& source, std::int64_t offset,
 
 SourceRead readFromFile(ByteSource& source, std::int64_t offset, std::span<std::uint8_t> bytes) {
   // Reads that follow on from the last one need no seek.
-  if (source.filePosition != offset && !seekFile(source.file, offset)) {
-    source.filePosition = -1;
-    return {0, true, errno};
+  if (source.filePosition != offset) {
+    if (auto sought = seekFile(source.file, offset); sought.failed()) {
+      source.filePosition = -1;
+      return {0, true, sought.error};
+    }
   }
   auto got = std::fread(bytes.data(), 1, bytes.size(), source.file);
   source.filePosition = offset + static_cast<std::int64_t>(got);

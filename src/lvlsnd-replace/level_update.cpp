@@ -80,11 +80,11 @@ Outcome checkOut(LevelTarget& level, std::span<const RunInput> wavs) {
   if (!level.force) {
     return refused("Exists; give --force to replace it");
   }
-  std::string target;
-  if (!resolveLink(out, target)) {
-    return systemProblem(out, "Cannot open", errno);
+  auto target = resolveLink(out);
+  if (target.failed()) {
+    return systemProblem(out, "Cannot open", target.error);
   }
-  level.outLock = lockFile(target.c_str());
+  level.outLock = lockFile(target.value.c_str());
   if (!level.outLock.held) {
     return level.outLock.busy ? refused("Being changed by another run")
                               : systemProblem(out, "Cannot open", errno);
@@ -160,8 +160,9 @@ Outcome writeLevelFile(LevelTarget& level, const std::vector<LevelBytes>& runs, 
     return update.commit(); // which gives the problem
   }
   Outcome problem;
-  if (!copyPermissions(level.level.source.file, file, level.outPath == nullptr)) {
-    problem = systemProblem(path, "Cannot write", errno);
+  if (auto copied = copyPermissions(level.level.source.file, file, level.outPath == nullptr);
+      copied.failed()) {
+    problem = systemProblem(path, "Cannot write", copied.error);
   }
   if (!problem) {
     problem = writeLevelBytes(level, runs, update);
@@ -196,9 +197,11 @@ bool startsLikeEffectFile(ByteSource& source) {
 
 Outcome openLevelFile(LevelTarget& level) {
   const char* path = level.path;
-  if (!resolveLink(path, level.target)) {
-    return systemProblem(path, "Cannot open", errno);
+  auto resolved = resolveLink(path);
+  if (resolved.failed()) {
+    return systemProblem(path, "Cannot open", resolved.error);
   }
+  level.target = resolved.value;
   const char* target = level.target.c_str();
   // A run that finished meanwhile may have renamed a new file over the name; the locked file
   // must be the one the name leads to, so the name is opened again once the lock is held.
@@ -303,10 +306,10 @@ Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs) {
     return checkOut(level, inputs);
   }
   auto names = nameCount(level.level.source.file);
-  if (names == 0) {
-    return systemProblem(path, "Cannot read", errno);
+  if (names.failed()) {
+    return systemProblem(path, "Cannot read", names.error);
   }
-  if (names > 1) {
+  if (names.value > 1) {
     return Problem{path,
                    "Has other names (hard links) that would keep the old bytes; write a copy "
                    "with -o",

@@ -92,8 +92,8 @@ Outcome readSound(const char* path, const SoundEntry& entry, std::uint32_t rate,
   if (wav == nullptr) {
     return systemProblem(path, "Cannot open", errno);
   }
-  if (fileSize(wav) < 0) {
-    auto problem = sizeProblem(path, errno);
+  if (auto size = fileSize(wav); size.failed()) {
+    auto problem = sizeProblem(path, size.error);
     std::fclose(wav);
     return problem;
   }
@@ -439,8 +439,8 @@ Outcome writePreviews(const Run& run) {
   if (run.previewFolder == nullptr) {
     return std::nullopt;
   }
-  if (!makeFolder(run.previewFolder)) {
-    return systemProblem(run.previewFolder, "Cannot create", errno);
+  if (auto made = makeFolder(run.previewFolder); made.failed()) {
+    return systemProblem(run.previewFolder, "Cannot create", made.error);
   }
   std::vector<FileIdentity> inputs = {identityOf(run.level.path)};
   if (run.level.outPath != nullptr) {

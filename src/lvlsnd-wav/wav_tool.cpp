@@ -232,7 +232,7 @@ Outcome isWrittenAlready(ExistingWav& existing, std::span<const std::uint8_t> he
     return systemProblem(existing.name, "Cannot read", read.error);
   }
   auto size = fileSize(existing.file);
-  written = size >= 0 && static_cast<std::uint64_t>(size) == header.size() + dataBytes &&
+  written = !size.failed() && static_cast<std::uint64_t>(size.value) == header.size() + dataBytes &&
             read.got == held.size() && std::equal(held.begin(), held.end(), header.begin());
   return std::nullopt;
 }
@@ -403,8 +403,8 @@ Outcome writeLevelSound(Effect& effect, Conversion& conversion, std::string& pat
   auto& page = conversion.page;
   if (page.levelFolder.empty()) {
     page.levelFolder = levelFolderOf(page.path);
-    if (!makeFolder(page.levelFolder.c_str())) {
-      return systemProblem(page.levelFolder, "Cannot create", errno);
+    if (auto made = makeFolder(page.levelFolder.c_str()); made.failed()) {
+      return systemProblem(page.levelFolder, "Cannot create", made.error);
     }
   }
   auto name = lastNameOf(effect.wavName);
@@ -557,14 +557,14 @@ Outcome convertEffectFile(const char* path, Conversion& conversion, Console cons
   auto size = fileSize(input);
   auto identity = identityOf(input);
   Outcome problem;
-  if (size < 0) {
-    problem = sizeProblem(path, errno);
+  if (size.failed()) {
+    problem = sizeProblem(path, size.error);
   } else if (identity.kind != IdentityKind::known) {
     problem = systemProblem(path, "Cannot read", identity.error);
   } else {
     std::setvbuf(input, nullptr, _IONBF, 0); // read in whole chunks
     auto source = fileSource(input);
-    problem = convertEffect(source, size, path, identity, conversion, console);
+    problem = convertEffect(source, size.value, path, identity, conversion, console);
   }
   std::fclose(input);
   return problem;

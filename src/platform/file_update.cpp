@@ -121,12 +121,12 @@ Outcome FileUpdate::lookUpName() {
   lookedUp_ = true;
   found_ = identityIn(folder_, name_);
   if (found_.kind == IdentityKind::known && !found_.regular && rules_.links == LinkRule::follow) {
-    std::string target;
-    if (!resolveLink(path_.c_str(), target)) {
-      return failure("Cannot create", errno);
+    auto target = resolveLink(path_.c_str());
+    if (target.failed()) {
+      return failure("Cannot create", target.error);
     }
-    if (target != path_) {
-      if (!holdFolderOf(target)) {
+    if (target.value != path_) {
+      if (!holdFolderOf(target.value)) {
         return failure("Cannot create", errno);
       }
       found_ = identityIn(folder_, name_);

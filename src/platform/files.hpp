@@ -14,14 +14,14 @@ namespace lvlsnd {
 // Paths are UTF-8 throughout; Windows opens and removes through its wide API, since its narrow
 // one takes the ANSI code page.
 std::FILE* openFile(const char* path, const char* mode);
-bool removeFile(const char* path);
+SystemStatus removeFile(const char* path);
 
 // Seeks with a 64-bit offset from the start: `long` is 32 bits on Windows, so plain fseek
 // cannot reach offsets of 2^31 or more there.
-bool seekFile(std::FILE* file, std::int64_t offset);
-// The size of an open regular file; -1 when it has none (a pipe, say: errno is ESPIPE) or the
-// system cannot say (errno says why).
-std::int64_t fileSize(std::FILE* file);
+SystemStatus seekFile(std::FILE* file, std::int64_t offset);
+// The size of an open regular file; ESPIPE for one that has none (a pipe, say), or why the
+// system cannot say.
+SystemResult<std::int64_t> fileSize(std::FILE* file);
 
 // Opens an input that can be read at any offset: a regular file or a block device. Null for
 // anything else (a directory, FIFO, socket or terminal) and for what cannot be opened, at once:
@@ -60,14 +60,14 @@ bool unchangedSince(const FileIdentity& then, const FileIdentity& now);
 // far as the system allows: the group alone when the owner cannot be kept, and without the
 // set-user-ID bit when the owner is not kept, the set-group-ID bit when the group is not (they
 // would mean another user). Its extended attributes too, its POSIX ACL among them, as
-// cp --preserve=all keeps them (those the user may not set, left out). False when the bits, the
+// cp --preserve=all keeps them (those the user may not set, left out). Failed when the bits, the
 // ACL or the user's own attributes could not be read or given.
-bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
+SystemStatus copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner);
 
-// Puts in `target` the file a symbolic link leads to, when `path` is one, or `path` itself. A
-// file changed in place is changed there, so the link stays a link. False when the name or the
-// link cannot be resolved: never the link's own name in its place.
-bool resolveLink(const char* path, std::string& target);
+// The file a symbolic link leads to, when `path` is one, or `path` itself. A file changed in
+// place is changed there, so the link stays a link. Failed when the name or the link cannot be
+// resolved: never the link's own name in its place.
+SystemResult<std::string> resolveLink(const char* path);
 
 // Whether the open file may be written: `readOnly` when nobody should (it has no write
 // permission bit at all, root included, or it carries the Windows read-only attribute),
@@ -75,10 +75,9 @@ bool resolveLink(const char* path, std::string& target);
 // (errno says why).
 enum class Writability { writable, readOnly, denied, unknown };
 Writability writabilityOf(std::FILE* file, const char* path);
-// Makes the folder `path` (its parent must exist); true too when it is a folder already. False
-// when it cannot be made or something else holds the name (errno says why).
-bool makeFolder(const char* path);
-// How many names (hard links) the open file has; 0 when the system cannot say (errno says why).
-std::uint64_t nameCount(std::FILE* file);
+// Makes the folder `path` (its parent must exist); done too when it is a folder already.
+SystemStatus makeFolder(const char* path);
+// How many names (hard links) the open file has.
+SystemResult<std::uint64_t> nameCount(std::FILE* file);
 
 } // namespace lvlsnd

@@ -21,25 +21,24 @@ std::FILE* openFile(const char* path, const char* mode) {
   return std::fopen(path, mode);
 }
 
-bool removeFile(const char* path) {
+SystemStatus removeFile(const char* path) {
   // unlink, not remove: a signal handler may call it.
-  return unlink(path) == 0;
+  return {unlink(path) == 0 ? 0 : errno};
 }
 
-bool seekFile(std::FILE* file, std::int64_t offset) {
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+SystemStatus seekFile(std::FILE* file, std::int64_t offset) {
+  return {fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : errno};
 }
 
-std::int64_t fileSize(std::FILE* file) {
+SystemResult<std::int64_t> fileSize(std::FILE* file) {
   struct stat status {};
   if (fstat(fileno(file), &status) != 0) {
-    return -1;
+    return {0, errno};
   }
   if (!S_ISREG(status.st_mode)) {
-    errno = ESPIPE;
-    return -1;
+    return {0, ESPIPE};
   }
-  return status.st_size;
+  return {status.st_size};
 }
 
 namespace {
@@ -179,10 +178,10 @@ bool copyExtendedAttributes(int from, int to) {
 
 } // namespace
 
-bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
+SystemStatus copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
   struct stat status {};
   if (fstat(fileno(from), &status) != 0) {
-    return false;
+    return {errno};
   }
   auto mode = status.st_mode & 07777;
   if (keepOwner && fchown(fileno(to), status.st_uid, status.st_gid) != 0) {
@@ -192,25 +191,27 @@ bool copyPermissions(std::FILE* from, std::FILE* to, bool keepOwner) {
     }
   }
   // The mode first: an ACL then keeps its mask as the mode's group bits.
-  return fchmod(fileno(to), mode) == 0 && copyExtendedAttributes(fileno(from), fileno(to));
+  bool given = fchmod(fileno(to), mode) == 0 && copyExtendedAttributes(fileno(from), fileno(to));
+  return {given ? 0 : errno};
 }
 
-bool resolveLink(const char* path, std::string& target) {
-  target = path;
+SystemResult<std::string> resolveLink(const char* path) {
   struct stat status {};
   if (lstat(path, &status) != 0) {
-    return errno == ENOENT || errno == ENOTDIR; // nothing there yet: the name itself
+    // Nothing there yet: the name itself.
+    return errno == ENOENT || errno == ENOTDIR ? SystemResult<std::string>{path}
+                                               : SystemResult<std::string>{"", errno};
   }
   if (!S_ISLNK(status.st_mode)) {
-    return true;
+    return {path};
   }
   char* resolved = realpath(path, nullptr);
   if (resolved == nullptr) {
-    return false;
+    return {"", errno};
   }
-  target = resolved;
+  std::string target = resolved;
   std::free(resolved);
-  return true;
+  return {target};
 }
 
 Writability writabilityOf(std::FILE* file, const char* path) {
@@ -228,9 +229,12 @@ Writability writabilityOf(std::FILE* file, const char* path) {
                                                              : Writability::unknown;
 }
 
-std::uint64_t nameCount(std::FILE* file) {
+SystemResult<std::uint64_t> nameCount(std::FILE* file) {
   struct stat status {};
-  return fstat(fileno(file), &status) == 0 ? static_cast<std::uint64_t>(status.st_nlink) : 0;
+  if (fstat(fileno(file), &status) != 0) {
+    return {0, errno};
+  }
+  return {static_cast<std::uint64_t>(status.st_nlink)};
 }
 
 FileLock lockFile(const char* path) {
@@ -547,10 +551,14 @@ std::optional<std::string> environmentValue(const char* name) {
   return value;
 }
 
-bool makeFolder(const char* path) {
+SystemStatus makeFolder(const char* path) {
+  if (mkdir(path, 0777) == 0) {
+    return {};
+  }
+  int error = errno;
   struct stat status {};
-  return mkdir(path, 0777) == 0 ||
-         (errno == EEXIST && stat(path, &status) == 0 && S_ISDIR(status.st_mode));
+  bool folder = error == EEXIST && stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+  return {folder ? 0 : error};
 }
 
 bool isTerminal(std::FILE* stream) {

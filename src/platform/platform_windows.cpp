@@ -97,28 +97,27 @@ std::FILE* openFile(const char* path, const char* mode) {
   return widePath.empty() ? nullptr : _wfopen(widePath.c_str(), wideMode.c_str());
 }
 
-bool removeFile(const char* path) {
+SystemStatus removeFile(const char* path) {
   if (DeleteFileW(wideOf(path).c_str()) == 0) {
     setErrnoFromLastError();
-    return false;
+    return {errno};
   }
-  return true;
+  return {};
 }
 
-bool seekFile(std::FILE* file, std::int64_t offset) {
-  return _fseeki64(file, offset, SEEK_SET) == 0;
+SystemStatus seekFile(std::FILE* file, std::int64_t offset) {
+  return {_fseeki64(file, offset, SEEK_SET) == 0 ? 0 : errno};
 }
 
-std::int64_t fileSize(std::FILE* file) {
+SystemResult<std::int64_t> fileSize(std::FILE* file) {
   struct _stati64 status {};
   if (_fstati64(_fileno(file), &status) != 0) {
-    return -1;
+    return {0, errno};
   }
   if ((status.st_mode & _S_IFMT) != _S_IFREG) {
-    errno = ESPIPE;
-    return -1;
+    return {0, ESPIPE};
   }
-  return status.st_size;
+  return {status.st_size};
 }
 
 std::FILE* openInput(const char* path) {
@@ -162,36 +161,37 @@ FileIdentity identityOf(const char* path) {
   return identityOfPath(path, true);
 }
 
-bool copyPermissions(std::FILE*, std::FILE*, bool) {
-  return true; // a Windows file's attributes are not carried over: a new file is writable
+SystemStatus copyPermissions(std::FILE*, std::FILE*, bool) {
+  return {}; // a Windows file's attributes are not carried over: a new file is writable
 }
 
-bool resolveLink(const char* path, std::string& target) {
-  target = path;
+SystemResult<std::string> resolveLink(const char* path) {
   auto wide = wideOf(path);
   auto attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     auto error = GetLastError();
     setErrnoFromLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    // Nothing there yet: the name itself.
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? SystemResult<std::string>{path}
+               : SystemResult<std::string>{"", errno};
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return true;
+    return {path};
   }
   HANDLE handle =
       CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     setErrnoFromLastError();
-    return false;
+    return {"", errno};
   }
   std::wstring resolved(32768, L'\0');
   auto length = GetFinalPathNameByHandleW(
       handle, resolved.data(), static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
   CloseHandle(handle);
   if (length == 0 || length >= resolved.size()) {
-    errno = ENAMETOOLONG;
-    return false;
+    return {"", ENAMETOOLONG};
   }
   resolved.resize(length);
   // The final path comes as \\?\C:\... or \\?\UNC\server\...; without the prefix it is an
@@ -201,8 +201,7 @@ bool resolveLink(const char* path, std::string& target) {
   } else if (resolved.starts_with(L"\\\\?\\")) {
     resolved.erase(0, 4);
   }
-  target = utf8Of(resolved.c_str());
-  return true;
+  return {utf8Of(resolved.c_str())};
 }
 
 Writability writabilityOf(std::FILE*, const char* path) {
@@ -215,14 +214,14 @@ Writability writabilityOf(std::FILE*, const char* path) {
                                                      : Writability::writable;
 }
 
-std::uint64_t nameCount(std::FILE* file) {
+SystemResult<std::uint64_t> nameCount(std::FILE* file) {
   BY_HANDLE_FILE_INFORMATION information{};
   auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (GetFileInformationByHandle(handle, &information) == 0) {
     setErrnoFromLastError();
-    return 0;
+    return {0, errno};
   }
-  return information.nNumberOfLinks;
+  return {information.nNumberOfLinks};
 }
 
 namespace {
@@ -370,7 +369,9 @@ bool renameIn(const HeldFolder& folder, const std::string& from, const std::stri
 }
 
 bool removeIn(const HeldFolder& folder, const std::string& name) {
-  return removeFile(pathIn(folder.path, name).c_str());
+  auto removed = removeFile(pathIn(folder.path, name).c_str());
+  errno = removed.error;
+  return !removed.failed();
 }
 
 bool flushToDisk(std::FILE* file) {
@@ -504,20 +505,20 @@ std::optional<std::string> environmentValue(const char* name) {
   return utf8Of(value);
 }
 
-bool makeFolder(const char* path) {
+SystemStatus makeFolder(const char* path) {
   auto wide = wideOf(path);
   if (CreateDirectoryW(wide.c_str(), nullptr) != 0) {
-    return true;
+    return {};
   }
   auto error = GetLastError();
   auto attributes = GetFileAttributesW(wide.c_str());
   if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return true;
+    return {};
   }
   SetLastError(error);
   setErrnoFromLastError();
-  return false;
+  return {errno};
 }
 
 bool isTerminal(std::FILE* stream) {
