@@ -200,7 +200,8 @@ SoundTable readSoundTable(LevelStream& stream) {
 
 LevelFileKind levelFileKind(ByteSource& source, int& error) {
   auto size = sourceSize(source);
-  if (size < static_cast<std::int64_t>(rawGroupSize) || size % rawGroupSize != 0) {
+  auto groupSize = static_cast<std::int64_t>(rawGroupSize);
+  if (size < groupSize || size % groupSize != 0) {
     return LevelFileKind::level;
   }
   // A chunk at a time, up to the first group that is none: a level file's header is none.
