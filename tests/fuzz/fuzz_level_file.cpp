@@ -2,6 +2,7 @@
 // folder of its own that is removed after every input.
 #include "run.hpp"
 
+#include "level_file.hpp"
 #include "scratch_folder.hpp"
 #include "wav.hpp"
 
@@ -47,9 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto fuzzerFolder = fs::current_path();
   fs::create_directory(scratch / "work");
   fs::current_path(scratch / "work");
-  // A readable level file always completes; a WAV file is refused.
-  bool wavFile = startsLikeWav({data, size});
-  if (runLevelFile(level.c_str(), quiet) != (wavFile ? exitComplaint : exitDone)) {
+  // A readable level file always completes; a WAV file or an effect file is refused.
+  auto source = memorySource({data, size});
+  int error = 0;
+  bool refused =
+      startsLikeWav({data, size}) || levelFileKind(source, error) == LevelFileKind::effect;
+  if (runLevelFile(level.c_str(), quiet) != (refused ? exitComplaint : exitDone)) {
     std::abort();
   }
   fs::current_path(fuzzerFolder);
