@@ -190,8 +190,12 @@ def problems_of(scenario, clean, faulty, one_call, point):
     complained = faulty.err.splitlines()
     known = set(arguments) | {name + ".bak" for name in arguments} | set(clean.files) | \
         {program} | left_named
+    # A line names a file of the run (a link's target by its full path); a refused batch's last
+    # line names its level file too: "Nothing written; LEVEL as it was".
+    as_it_was = lambda line: re.fullmatch(r"Nothing written; (.+) as it was", line)
     named = lambda line: line.split(": ")[0] in known or \
-        os.path.basename(line.split(": ")[0]) in known  # a link's target named by its full path
+        os.path.basename(line.split(": ")[0]) in known or \
+        (as_it_was(line) is not None and as_it_was(line).group(1) in known)
     # A flush of the user's data (a level file, its backup, their folder) that failed is never
     # success: the data may not be on the disk.
     if faulty.status == 0 and point.startswith(("fsync ", "fdatasync ")):
