@@ -64,8 +64,8 @@ std::string cacheFileOf(const EncodingCache& cache, const Digest& key) {
 std::vector<std::uint8_t> recordsOf(const std::string& path, bool& foreign) {
   foreign = false;
   std::vector<std::uint8_t> bytes(largestFile + 1);
-  std::FILE* file = openFile(path.c_str(), "rb");
-  if (file == nullptr) {
+  auto [file, error] = openFile(path.c_str(), "rb");
+  if (error != 0) {
     return {};
   }
   auto got = std::fread(bytes.data(), 1, bytes.size(), file);

@@ -62,14 +62,16 @@ LevelStream openLevelStream(const char* path) {
   // A level file is read by offset. A directory opens on POSIX systems but holds no level
   // data, and a pipe cannot seek, so every byte would read as 255 and the run would report
   // success over data it never saw.
-  std::FILE* file = openInput(path);
+  auto opened = openInput(path);
+  std::FILE* file = opened.value;
+  stream.error = opened.error;
   // Which file it is guards it from being written over: when the system cannot say, the level
   // file is not opened at all.
   auto identity = file != nullptr ? identityOf(file) : FileIdentity{};
   if (file != nullptr && identity.kind != IdentityKind::known) {
     std::fclose(file);
     file = nullptr;
-    errno = identity.error;
+    stream.error = identity.error;
   }
   if (file != nullptr) {
     stream.source = fileSource(file);

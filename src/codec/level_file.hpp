@@ -44,7 +44,7 @@ struct LevelStream {
 
 // Opens what the path names as a level file when it can be read by offset: a regular file or
 // a block device, whose identity the system tells. Returns a stream with no file when it
-// cannot, errno saying why.
+// cannot, its `error` saying why.
 LevelStream openLevelStream(const char* path);
 // What a file given as a level file is by its bytes: an effect file, given by mistake, is whole
 // raw groups (at least one), each holding its parameter bytes twice, and not all of them zero

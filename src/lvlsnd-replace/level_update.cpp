@@ -87,7 +87,7 @@ Outcome checkOut(LevelTarget& level, std::span<const RunInput> wavs) {
   level.outLock = lockFile(target.value.c_str());
   if (!level.outLock.held) {
     return level.outLock.busy ? refused("Being changed by another run")
-                              : systemProblem(out, "Cannot open", errno);
+                              : systemProblem(out, "Cannot open", level.outLock.error);
   }
   // The lock must be on the file the update found.
   if (compareFiles(level.outLock.identity, found) != Sameness::same) {
@@ -211,17 +211,18 @@ Outcome openLevelFile(LevelTarget& level) {
       return Problem{path, "Being changed by another run", ""};
     }
     if (!level.lock.held) {
-      return systemProblem(path, "Cannot open", errno);
+      return systemProblem(path, "Cannot open", level.lock.error);
     }
     level.level = openLevelStream(target);
     if (level.level.source.file == nullptr) {
-      return systemProblem(path, "Cannot open", errno);
+      return systemProblem(path, "Cannot open", level.level.error);
     }
-    level.size = sourceSize(level.level.source);
-    if (level.size < 0) {
+    auto size = fileSize(level.level.source.file);
+    if (size.failed()) {
       // A block device has no size here.
-      return sizeProblem(path, errno);
+      return sizeProblem(path, size.error);
     }
+    level.size = size.value;
     switch (compareFiles(level.lock.identity, level.level.identity)) {
     case Sameness::same:
       return std::nullopt;
@@ -315,16 +316,18 @@ Outcome checkDestination(LevelTarget& level, std::span<const RunInput> inputs) {
                    "with -o",
                    ""};
   }
-  switch (writabilityOf(level.level.source.file, level.target.c_str())) {
+  auto writability = writabilityOf(level.level.source.file, level.target.c_str());
+  switch (writability.value) {
   case Writability::writable:
     break;
   case Writability::readOnly:
     return Problem{path, "Read-only", ""};
   case Writability::denied:
-    return Problem{path, "Cannot write (" + reasonOf(errno) + "); write a copy with -o OUT", "",
-                   true};
+    return Problem{path,
+                   "Cannot write (" + reasonOf(writability.error) + "); write a copy with -o OUT",
+                   "", true};
   case Writability::unknown:
-    return systemProblem(path, "Cannot read", errno);
+    return systemProblem(path, "Cannot read", writability.error);
   }
   // The level file is replaced only while its name holds the locked file.
   if (auto problem = level.update.begin(

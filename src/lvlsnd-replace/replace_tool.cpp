@@ -87,11 +87,12 @@ std::uint64_t samplesOf(const SoundEntry& entry) {
 
 // Reads the WAV file's sound, as much of it as the entry takes at `rate`.
 Outcome readSound(const char* path, const SoundEntry& entry, std::uint32_t rate, WavSound& sound) {
-  std::FILE* wav = openInput(path);
+  auto opened = openInput(path);
   // The reader walks the file by offset, from its size: only a regular file has one.
-  if (wav == nullptr) {
-    return systemProblem(path, "Cannot open", errno);
+  if (opened.failed()) {
+    return systemProblem(path, "Cannot open", opened.error);
   }
+  std::FILE* wav = opened.value;
   if (auto size = fileSize(wav); size.failed()) {
     auto problem = sizeProblem(path, size.error);
     std::fclose(wav);
@@ -522,8 +523,8 @@ Outcome problemOfPreviewFolder(const char* folder, const std::vector<SoundItem>&
 
 // Whether the file `path` starts as a WAV file does; false too when it cannot be read.
 bool isWavFile(const char* path) {
-  std::FILE* file = openInput(path);
-  if (file == nullptr) {
+  auto [file, error] = openInput(path);
+  if (error != 0) {
     return false;
   }
   std::array<std::uint8_t, 12> start{};

@@ -132,15 +132,15 @@ std::string escapedHtml(const std::string& text) {
 }
 
 // `path` as a URL relative to the absolute folder `from`, every byte but letters, digits,
-// "-._~" and the separators percent-encoded; nothing when the current folder cannot be told.
-std::optional<std::string> relativeUrl(const std::string& path, const std::string& from) {
+// "-._~" and the separators percent-encoded; failed when the current folder cannot be told.
+SystemResult<std::string> relativeUrl(const std::string& path, const std::string& from) {
   auto absolute = absolutePath(path);
-  if (absolute.empty()) {
-    return std::nullopt;
+  if (absolute.failed()) {
+    return {"", absolute.error};
   }
-  auto relative = relativePathFrom(absolute, from);
+  auto relative = relativePathFrom(absolute.value, from);
   // Another drive of a Windows system has no relative way there.
-  auto text = relative.empty() ? absolute : relative;
+  auto text = relative.empty() ? absolute.value : relative;
   std::string url = relative.empty() ? "file:///" : "";
   for (char byte : text) {
     auto c = static_cast<unsigned char>(byte);
@@ -154,7 +154,7 @@ std::optional<std::string> relativeUrl(const std::string& path, const std::strin
       url += escaped;
     }
   }
-  return url;
+  return {url};
 }
 
 // The name escaped, with a place to wrap after each "_" and "." (and nowhere else), for a name
@@ -223,29 +223,28 @@ std::string player(const std::string& url, const std::string& label) {
 }
 
 // The players of a row: the WAV file's; for an edit, the edit's and the level's, each labelled.
-std::optional<std::string> players(const EffectSummary& summary, const std::string& pageFolder) {
+PageText players(const EffectSummary& summary, const std::string& pageFolder) {
   auto url = relativeUrl(summary.wavPath, pageFolder);
-  if (!url) {
-    return std::nullopt;
+  if (url.failed()) {
+    return {"", url.error};
   }
   if (!summary.edited) {
-    return player(*url, summary.effectPath);
+    return {player(url.value, summary.effectPath)};
   }
   auto levelUrl = relativeUrl(summary.levelWavPath, pageFolder);
-  if (!levelUrl) {
-    return std::nullopt;
+  if (levelUrl.failed()) {
+    return {"", levelUrl.error};
   }
   auto mark = summary.inLevel ? "edited, in the level" : "edited, not in the level yet";
-  return std::string("<span class=\"edited\">") + mark +
-         "</span><span class=\"who\">your edit</span>" + player(*url, "your edit") +
-         "<span class=\"who\">in the level</span>" + player(*levelUrl, "in the level");
+  return {std::string("<span class=\"edited\">") + mark +
+          "</span><span class=\"who\">your edit</span>" + player(url.value, "your edit") +
+          "<span class=\"who\">in the level</span>" + player(levelUrl.value, "in the level")};
 }
 
-std::optional<std::string> row(const EffectSummary& summary, const std::string& pageFolder,
-                               std::uint32_t rate) {
+PageText row(const EffectSummary& summary, const std::string& pageFolder, std::uint32_t rate) {
   auto played = players(summary, pageFolder);
-  if (!played) {
-    return std::nullopt;
+  if (played.error != 0) {
+    return played;
   }
   auto peak = summary.peak == 0 ? std::string("-inf")
                                 : formatted("%.1f", 20 * std::log10(summary.peak / 32768.0));
@@ -262,8 +261,8 @@ std::optional<std::string> row(const EffectSummary& summary, const std::string& 
     cells.append("<td class=\"n\" data-label=\"").append(label).append("\">");
     cells.append(value).append("</td>");
   }
-  return cells + "<td class=\"wave\">" + waveformSvg(summary) + "</td><td class=\"play\">" +
-         *played + "</td></tr>\n";
+  return {cells + "<td class=\"wave\">" + waveformSvg(summary) + "</td><td class=\"play\">" +
+          played.text + "</td></tr>\n"};
 }
 
 // Wide windows show a table: the names and numbers take what they need, the waveform gives way,
@@ -320,12 +319,12 @@ std::string replaceHint(std::uint32_t rate, const std::string& level) {
 PageText pageStart(const std::string& firstEffectPath, const std::string& level,
                    std::uint32_t rate) {
   // The folder's own name, or the whole folder where it has none (a drive's root).
-  auto folder = absoluteFolderOf(firstEffectPath);
-  if (folder.empty()) {
-    return {"", errno};
+  auto absolute = absoluteFolderOf(firstEffectPath);
+  if (absolute.failed()) {
+    return {"", absolute.error};
   }
-  auto name = lastNameOf(folder);
-  folder = name.empty() ? folder : name;
+  auto name = lastNameOf(absolute.value);
+  auto folder = name.empty() ? absolute.value : name;
   // Effect files of one level are named after it; the folder then goes under the heading.
   auto title = escapedHtml(level.empty() ? "Sound effects in " + folder
                                          : "Level " + level + " sound effects");
@@ -343,8 +342,7 @@ PageText pageStart(const std::string& firstEffectPath, const std::string& level,
 }
 
 PageText pageRow(const EffectSummary& summary, const std::string& pageFolder, std::uint32_t rate) {
-  auto made = row(summary, pageFolder, rate);
-  return made ? PageText{*made} : PageText{"", errno};
+  return row(summary, pageFolder, rate);
 }
 
 std::string pageEnd(std::size_t effectCount) {

@@ -549,10 +549,11 @@ Outcome convertEffect(ByteSource& source, std::int64_t size, const std::string& 
 
 // Converts one effect file into a WAV file beside it.
 Outcome convertEffectFile(const char* path, Conversion& conversion, Console console) {
-  std::FILE* input = openInput(path);
-  if (input == nullptr) {
-    return systemProblem(path, "Cannot open", errno);
+  auto opened = openInput(path);
+  if (opened.failed()) {
+    return systemProblem(path, "Cannot open", opened.error);
   }
+  std::FILE* input = opened.value;
   // Only a regular file has a size, and the WAV header is written from it.
   auto size = fileSize(input);
   auto identity = identityOf(input);
@@ -606,10 +607,11 @@ Outcome beginPage(Page& page, const std::vector<RunInput>& effects, bool& usageE
     usageError = true;
     return problem;
   }
-  page.folder = absoluteFolderOf(page.path);
-  if (page.folder.empty()) {
-    return systemProblem(page.path, "Cannot write", errno);
+  auto folder = absoluteFolderOf(page.path);
+  if (folder.failed()) {
+    return systemProblem(page.path, "Cannot write", folder.error);
   }
+  page.folder = folder.value;
   if (auto problem = page.update.begin(page.path, {})) {
     return problem;
   }

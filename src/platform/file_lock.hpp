@@ -12,6 +12,7 @@ namespace lvlsnd {
 struct FileLock {
   bool held = false;
   bool busy = false; // another process holds it
+  int error = 0;     // why it is not held, when it is not
   FileIdentity identity;
   std::intptr_t handle = -1;
 };

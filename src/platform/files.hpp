@@ -13,7 +13,7 @@ namespace lvlsnd {
 
 // Paths are UTF-8 throughout; Windows opens and removes through its wide API, since its narrow
 // one takes the ANSI code page.
-std::FILE* openFile(const char* path, const char* mode);
+SystemResult<std::FILE*> openFile(const char* path, const char* mode);
 SystemStatus removeFile(const char* path);
 
 // Seeks with a 64-bit offset from the start: `long` is 32 bits on Windows, so plain fseek
@@ -26,7 +26,7 @@ SystemResult<std::int64_t> fileSize(std::FILE* file);
 // Opens an input that can be read at any offset: a regular file or a block device. Null for
 // anything else (a directory, FIFO, socket or terminal) and for what cannot be opened, at once:
 // a FIFO with no writer is never waited for.
-std::FILE* openInput(const char* path);
+SystemResult<std::FILE*> openInput(const char* path);
 
 // Which file a name or an open stream leads to, whatever the link: device and inode on POSIX
 // systems, volume serial number and file index on Windows; and its size and modification time,
@@ -71,10 +71,10 @@ SystemResult<std::string> resolveLink(const char* path);
 
 // Whether the open file may be written: `readOnly` when nobody should (it has no write
 // permission bit at all, root included, or it carries the Windows read-only attribute),
-// `denied` when this user may not (errno says why), `unknown` when the system cannot say
-// (errno says why).
+// `denied` when this user may not, `unknown` when the system cannot say (with the error of
+// why, for these two).
 enum class Writability { writable, readOnly, denied, unknown };
-Writability writabilityOf(std::FILE* file, const char* path);
+SystemResult<Writability> writabilityOf(std::FILE* file, const char* path);
 // Makes the folder `path` (its parent must exist); done too when it is a folder already.
 SystemStatus makeFolder(const char* path);
 // How many names (hard links) the open file has.

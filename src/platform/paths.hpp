@@ -2,6 +2,8 @@
 // ":" on Windows too.
 #pragma once
 
+#include "problem.hpp"
+
 #include <string>
 
 namespace lvlsnd {
@@ -9,13 +11,13 @@ namespace lvlsnd {
 // The folder part of a path, "." when it has none.
 std::string folderOf(const std::string& path);
 // The absolute folder that holds `path`, "." and ".." taken out by the text alone, "/" between
-// its names; empty, with errno, when the current folder cannot be told (as for absolutePath).
-std::string absoluteFolderOf(const std::string& path);
-// `path` relative to the absolute folder `folder`, "/" between its names; empty when there is
-// no relative way (another drive of a Windows system).
+// its names; failed when the current folder cannot be told (as for absolutePath).
+SystemResult<std::string> absoluteFolderOf(const std::string& path);
+// The absolute `path` relative to the absolute folder `folder`, "/" between its names; empty when
+// there is no relative way (another drive of a Windows system).
 std::string relativePathFrom(const std::string& path, const std::string& folder);
 // The absolute form of `path`, as absoluteFolderOf writes folders.
-std::string absolutePath(const std::string& path);
+SystemResult<std::string> absolutePath(const std::string& path);
 // The last name of a path: "level3.dat" of "maps/level3.dat"; empty when it ends in a separator.
 std::string lastNameOf(const std::string& path);
 

@@ -52,30 +52,31 @@ std::string utf8Of(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-// Empty, with errno, when the current folder cannot be told.
-fs::path absoluteOf(const std::string& path) {
+// Failed when the current folder cannot be told.
+SystemResult<fs::path> absoluteOf(const std::string& path) {
   std::error_code error;
   auto absolute = fs::absolute(pathOf(path), error);
   if (error) {
-    errno = error.value();
-    return {};
+    return {{}, error.value()};
   }
-  return absolute.lexically_normal();
+  return {absolute.lexically_normal()};
 }
 
 } // namespace
 
-std::string absoluteFolderOf(const std::string& path) {
-  return utf8Of(absoluteOf(path).parent_path());
+SystemResult<std::string> absoluteFolderOf(const std::string& path) {
+  auto absolute = absoluteOf(path);
+  return {utf8Of(absolute.value.parent_path()), absolute.error};
 }
 
 std::string relativePathFrom(const std::string& path, const std::string& folder) {
   // Both as absolutePath and absoluteFolderOf write them, so that their separators agree.
-  return utf8Of(pathOf(absolutePath(path)).lexically_relative(pathOf(folder)));
+  return utf8Of(pathOf(path).lexically_relative(pathOf(folder)));
 }
 
-std::string absolutePath(const std::string& path) {
-  return utf8Of(absoluteOf(path));
+SystemResult<std::string> absolutePath(const std::string& path) {
+  auto absolute = absoluteOf(path);
+  return {utf8Of(absolute.value), absolute.error};
 }
 
 std::string lastNameOf(const std::string& path) {
@@ -124,7 +125,7 @@ void pauseBeforeFinalStep(const std::string& name) {
     return;
   }
   // Opening waits for the test to open it for writing; reading ends when the test closes it.
-  if (std::FILE* pause = openFile(fifo, "rb")) {
+  if (std::FILE* pause = openFile(fifo, "rb").value) {
     while (std::fgetc(pause) != EOF) {
     }
     std::fclose(pause);

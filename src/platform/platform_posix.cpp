@@ -17,8 +17,9 @@ namespace lvlsnd {
 
 const char* const pathSeparators = "/";
 
-std::FILE* openFile(const char* path, const char* mode) {
-  return std::fopen(path, mode);
+SystemResult<std::FILE*> openFile(const char* path, const char* mode) {
+  std::FILE* file = std::fopen(path, mode);
+  return {file, file != nullptr ? 0 : errno};
 }
 
 SystemStatus removeFile(const char* path) {
@@ -71,8 +72,9 @@ std::FILE* openInputAt(int folder, const char* path, int flags) {
 
 } // namespace
 
-std::FILE* openInput(const char* path) {
-  return openInputAt(AT_FDCWD, path, 0);
+SystemResult<std::FILE*> openInput(const char* path) {
+  std::FILE* file = openInputAt(AT_FDCWD, path, 0);
+  return {file, file != nullptr ? 0 : errno};
 }
 
 namespace {
@@ -214,19 +216,19 @@ SystemResult<std::string> resolveLink(const char* path) {
   return {target};
 }
 
-Writability writabilityOf(std::FILE* file, const char* path) {
+SystemResult<Writability> writabilityOf(std::FILE* file, const char* path) {
   struct stat status {};
   if (fstat(fileno(file), &status) != 0) {
-    return Writability::unknown;
+    return {Writability::unknown, errno};
   }
   if ((status.st_mode & 0222) == 0) {
-    return Writability::readOnly;
+    return {Writability::readOnly};
   }
   if (access(path, W_OK) == 0) {
-    return Writability::writable;
+    return {Writability::writable};
   }
-  return errno == EACCES || errno == EROFS || errno == EPERM ? Writability::denied
-                                                             : Writability::unknown;
+  bool denied = errno == EACCES || errno == EROFS || errno == EPERM;
+  return {denied ? Writability::denied : Writability::unknown, errno};
 }
 
 SystemResult<std::uint64_t> nameCount(std::FILE* file) {
@@ -242,17 +244,17 @@ FileLock lockFile(const char* path) {
   // Not blocking: a FIFO would otherwise wait here for a writer.
   int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
+    lock.error = errno;
     return lock;
   }
   struct stat status {};
   if (flock(descriptor, LOCK_EX | LOCK_NB) != 0 || fstat(descriptor, &status) != 0) {
-    int error = errno;
-    lock.busy = error == EWOULDBLOCK;
+    lock.error = errno;
+    lock.busy = lock.error == EWOULDBLOCK;
     close(descriptor);
-    errno = error;
     return lock;
   }
-  return {true, false, identityOfStatus(status), descriptor};
+  return {true, false, 0, identityOfStatus(status), descriptor};
 }
 
 void releaseLock(FileLock& lock) {

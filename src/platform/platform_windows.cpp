@@ -91,10 +91,11 @@ FileIdentity identityOfHandle(HANDLE handle) {
 
 } // namespace
 
-std::FILE* openFile(const char* path, const char* mode) {
+SystemResult<std::FILE*> openFile(const char* path, const char* mode) {
   auto widePath = wideOf(path);
   auto wideMode = wideOf(mode);
-  return widePath.empty() ? nullptr : _wfopen(widePath.c_str(), wideMode.c_str());
+  std::FILE* file = widePath.empty() ? nullptr : _wfopen(widePath.c_str(), wideMode.c_str());
+  return {file, file != nullptr ? 0 : errno};
 }
 
 SystemStatus removeFile(const char* path) {
@@ -120,15 +121,14 @@ SystemResult<std::int64_t> fileSize(std::FILE* file) {
   return {status.st_size};
 }
 
-std::FILE* openInput(const char* path) {
-  std::FILE* file = openFile(path, "rb");
-  if (file != nullptr &&
-      GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
-    std::fclose(file);
-    file = nullptr;
-    errno = ESPIPE; // opened, but not readable by offset
+SystemResult<std::FILE*> openInput(const char* path) {
+  auto opened = openFile(path, "rb");
+  if (!opened.failed() && GetFileType(reinterpret_cast<HANDLE>(
+                              _get_osfhandle(_fileno(opened.value)))) != FILE_TYPE_DISK) {
+    std::fclose(opened.value);
+    return {nullptr, ESPIPE}; // opened, but not readable by offset
   }
-  return file;
+  return opened;
 }
 
 FileIdentity identityOf(std::FILE* file) {
@@ -204,14 +204,14 @@ SystemResult<std::string> resolveLink(const char* path) {
   return {utf8Of(resolved.c_str())};
 }
 
-Writability writabilityOf(std::FILE*, const char* path) {
+SystemResult<Writability> writabilityOf(std::FILE*, const char* path) {
   auto attributes = GetFileAttributesW(wideOf(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     setErrnoFromLastError();
-    return Writability::unknown;
+    return {Writability::unknown, errno};
   }
-  return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? Writability::readOnly
-                                                     : Writability::writable;
+  return {(attributes & FILE_ATTRIBUTE_READONLY) != 0 ? Writability::readOnly
+                                                      : Writability::writable};
 }
 
 SystemResult<std::uint64_t> nameCount(std::FILE* file) {
@@ -244,6 +244,7 @@ FileLock lockFile(const char* path) {
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     setErrnoFromLastError();
+    lock.error = errno;
     return lock;
   }
   auto range = lockedRange();
@@ -251,10 +252,11 @@ FileLock lockFile(const char* path) {
       0) {
     lock.busy = GetLastError() == ERROR_LOCK_VIOLATION;
     setErrnoFromLastError();
+    lock.error = errno;
     CloseHandle(handle);
     return lock;
   }
-  lock = {true, false, identityOfHandle(handle), reinterpret_cast<std::intptr_t>(handle)};
+  lock = {true, false, 0, identityOfHandle(handle), reinterpret_cast<std::intptr_t>(handle)};
   return lock;
 }
 
@@ -291,7 +293,9 @@ FileIdentity identityIn(const HeldFolder& folder, const std::string& name) {
 }
 
 std::FILE* openIn(const HeldFolder& folder, const std::string& name) {
-  return openInput(pathIn(folder.path, name).c_str());
+  auto opened = openInput(pathIn(folder.path, name).c_str());
+  errno = opened.error;
+  return opened.value;
 }
 
 std::FILE* createUnnamedIn(const HeldFolder&, bool) {
