@@ -19,12 +19,11 @@ ByteSource memorySource(std::span<const std::uint8_t> bytes) {
   return source;
 }
 
-std::int64_t sourceSize(const ByteSource& source) {
+SystemResult<std::int64_t> sourceSize(const ByteSource& source) {
   if (source.file == nullptr) {
-    return static_cast<std::int64_t>(source.memory.size());
+    return {static_cast<std::int64_t>(source.memory.size())};
   }
-  auto size = fileSize(source.file);
-  return size.failed() ? -1 : size.value;
+  return fileSize(source.file);
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // very code that reads the users' files.
 #pragma once
 
+#include "problem.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,8 +21,9 @@ struct ByteSource {
 ByteSource fileSource(std::FILE* file);
 ByteSource memorySource(std::span<const std::uint8_t> bytes);
 
-// The source's size; -1 for a file that has none (a pipe, say).
-std::int64_t sourceSize(const ByteSource& source);
+// The source's size; failed for a file that has none (a pipe, say: ESPIPE), or whose size the
+// system cannot tell.
+SystemResult<std::int64_t> sourceSize(const ByteSource& source);
 
 // What one read at an offset got: fewer bytes than asked only at the end of the source, none
 // at all when it failed. A failed read is no end of the source.

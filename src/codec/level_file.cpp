@@ -201,7 +201,7 @@ SoundTable readSoundTable(LevelStream& stream) {
 }
 
 LevelFileKind levelFileKind(ByteSource& source, int& error) {
-  auto size = sourceSize(source);
+  auto size = sourceSize(source).value; // 0 when it has none: no effect file
   auto groupSize = static_cast<std::int64_t>(rawGroupSize);
   if (size < groupSize || size % groupSize != 0) {
     return LevelFileKind::level;

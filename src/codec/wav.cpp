@@ -291,10 +291,11 @@ Outcome findChunks(ByteSource& source, std::int64_t fileSize, WavFormat& format,
 
 Outcome readWavLayout(ByteSource& source, WavLayout& layout) {
   std::uint8_t riff[12];
-  auto fileSize = sourceSize(source);
-  if (fileSize < 0) {
-    return systemProblem("", "Cannot read", errno); // the system cannot tell the size
+  auto size = sourceSize(source);
+  if (size.failed()) {
+    return systemProblem("", "Cannot read", size.error); // the system cannot tell the size
   }
+  auto fileSize = size.value;
   auto got = static_cast<std::size_t>(std::min<std::int64_t>(fileSize, 12));
   auto problem = readExactly(source, 0, riff, got, "Cannot read");
   if (problem) {

@@ -85,14 +85,15 @@ Outcome openExistingWav(const FileUpdate& wav, const std::string& path, std::uin
     return std::nullopt;
   }
   bool changed = false;
-  existing.file = wav.openFound(changed);
+  auto opened = wav.openFound(changed);
   if (changed) {
     existing.sameSamples = false; // saved meanwhile: an edit
     return std::nullopt;
   }
-  if (existing.file == nullptr) {
-    return systemProblem(path, "Cannot read", errno);
+  if (opened.failed()) {
+    return systemProblem(path, "Cannot read", opened.error);
   }
+  existing.file = opened.value;
   existing.source = fileSource(existing.file);
   auto problem = readWavLayout(existing.source, existing.layout);
   if (problem && problem->systemFailed) {

@@ -180,7 +180,7 @@ const FileIdentity& FileUpdate::found() const {
   return found_;
 }
 
-std::FILE* FileUpdate::openFound(bool& changed) const {
+SystemResult<std::FILE*> FileUpdate::openFound(bool& changed) const {
   std::FILE* file = openIn(folder_, name_);
   int error = errno;
   auto opened = file != nullptr ? identityOf(file) : identityIn(folder_, name_);
@@ -190,8 +190,7 @@ std::FILE* FileUpdate::openFound(bool& changed) const {
     std::fclose(file);
     file = nullptr;
   }
-  errno = file == nullptr && !changed ? error : 0;
-  return file;
+  return {file, file == nullptr && !changed ? error : 0};
 }
 
 std::FILE* FileUpdate::newFile() {

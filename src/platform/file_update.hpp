@@ -106,9 +106,9 @@ public:
   Outcome begin(const std::string& path, UpdateRules rules);
   // What the name held at begin: `none`, or the regular file's identity (LookUp::atBegin).
   const FileIdentity& found() const;
-  // Opens the file found, for reading (to compare with); null, with `changed` when the name no
-  // longer holds it as it was, or with errno when it cannot be opened.
-  std::FILE* openFound(bool& changed) const;
+  // Opens the file found, for reading (to compare with); none, with `changed` when the name no
+  // longer holds it as it was, or failed when it cannot be opened.
+  SystemResult<std::FILE*> openFound(bool& changed) const;
   // The new file, created at the first call; null, with the problem kept for commit, when it
   // cannot be created.
   std::FILE* newFile();
