@@ -94,7 +94,10 @@ FileIdentity identityOfHandle(HANDLE handle) {
 SystemResult<std::FILE*> openFile(const char* path, const char* mode) {
   auto widePath = wideOf(path);
   auto wideMode = wideOf(mode);
-  std::FILE* file = widePath.empty() ? nullptr : _wfopen(widePath.c_str(), wideMode.c_str());
+  if (widePath.empty()) {
+    return {nullptr, ENOENT}; // no name, or one that is no UTF-8
+  }
+  std::FILE* file = _wfopen(widePath.c_str(), wideMode.c_str());
   return {file, file != nullptr ? 0 : errno};
 }
 
