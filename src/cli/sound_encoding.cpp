@@ -49,10 +49,15 @@ Digest encodingKey(const WavSound& sound, std::uint32_t rate, std::uint64_t effe
         std::uint64_t{sound.samples.size()}}) {
     key.addNumber(number);
   }
-  for (auto sample : sound.samples) {
-    std::array<std::uint8_t, 2> bytes{};
-    putU16le(bytes.data(), static_cast<std::uint16_t>(sample));
-    key.add(bytes);
+  // The samples little-endian, a few thousand at a time.
+  std::array<std::uint8_t, 8192> bytes{};
+  for (std::size_t at = 0; at < sound.samples.size();) {
+    auto count = std::min(sound.samples.size() - at, bytes.size() / 2);
+    for (std::size_t k = 0; k < count; ++k) {
+      putU16le(bytes.data() + 2 * k, static_cast<std::uint16_t>(sound.samples[at + k]));
+    }
+    key.add(std::span(bytes).first(2 * count));
+    at += count;
   }
   return key.digest();
 }

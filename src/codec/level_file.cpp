@@ -200,7 +200,7 @@ SoundTable readSoundTable(LevelStream& stream) {
   return table;
 }
 
-LevelFileKind levelFileKind(ByteSource& source, int& error) {
+LevelFileKind levelFileKind(ByteSource& source) {
   auto size = sourceSize(source).value; // 0 when it has none: no effect file
   auto groupSize = static_cast<std::int64_t>(rawGroupSize);
   if (size < groupSize || size % groupSize != 0) {
@@ -216,7 +216,6 @@ LevelFileKind levelFileKind(ByteSource& source, int& error) {
                          size - at, static_cast<std::int64_t>(bytes.size()))));
     auto read = readAt(source, at, chunk);
     if (read.failed || read.got != chunk.size()) {
-      error = read.failed ? read.error : 0;
       return read.failed ? LevelFileKind::unreadable : LevelFileKind::level;
     }
     for (std::size_t k = 0; k < chunk.size() / rawGroupSize; ++k) {

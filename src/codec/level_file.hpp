@@ -48,9 +48,9 @@ struct LevelStream {
 LevelStream openLevelStream(const char* path);
 // What a file given as a level file is by its bytes: an effect file, given by mistake, is whole
 // raw groups (at least one), each holding its parameter bytes twice, and not all of them zero
-// (an all-zero file is still read as a level file). `error` says why it could not be read.
+// (an all-zero file is still read as a level file); or unreadable.
 enum class LevelFileKind { level, effect, unreadable };
-LevelFileKind levelFileKind(ByteSource& source, int& error);
+LevelFileKind levelFileKind(ByteSource& source);
 
 // A level file held in memory.
 LevelStream levelStreamOf(std::span<const std::uint8_t> bytes);

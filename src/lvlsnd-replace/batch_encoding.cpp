@@ -119,7 +119,7 @@ Outcome encodeJobs(std::span<EncodeJob> jobs, std::size_t threads, std::FILE* pr
     worker.join();
   }
   if (drawn) {
-    std::fprintf(progress, "\r%*s\r", 54, "");
+    std::fprintf(progress, "\r%*s\r", static_cast<int>(progressWidth), "");
     std::fflush(progress);
   }
   if (queue.outOfMemory) {

@@ -15,6 +15,9 @@
 
 namespace lvlsnd {
 
+// The width of the progress line, which clearing it writes over.
+inline constexpr std::size_t progressWidth = 54;
+
 struct EncodeJob {
   std::span<const std::int16_t> samples;
   std::string name; // for the progress line: "effect 3"

@@ -343,8 +343,8 @@ Outcome encodeSounds(Run& run, std::vector<std::vector<SoundUnit>>& units) {
   auto progress = isTerminal(run.console.err) ? run.console.err : nullptr;
   // Ctrl+C ends the progress line with what became of the level file.
   auto note = "Interrupted; " + std::string(run.level.path) + " as it was";
-  setInterruptNote(progress,
-                   "\r" + note + std::string(note.size() < 54 ? 54 - note.size() : 0, ' ') + "\n");
+  auto clear = note.size() < progressWidth ? progressWidth - note.size() : 0;
+  setInterruptNote(progress, "\r" + note + std::string(clear, ' ') + "\n");
   auto problem = encodeJobs(jobs, run.jobs, progress, "lvlsnd-replace");
   setInterruptNote(nullptr, "");
   if (problem) {
@@ -538,10 +538,8 @@ bool isWavFile(const char* path) {
 // the program over, in any order: the one operand that is not a WAV file by its content. The
 // usage problem of operands whose first is a WAV file all the same.
 Outcome putLevelFirst(std::vector<const char*>& operands) {
-  bool anyIndex = std::ranges::any_of(operands, [](const char* operand) {
-    return *operand != '\0' &&
-           std::string_view(operand).find_first_not_of("0123456789") == std::string_view::npos;
-  });
+  bool anyIndex =
+      std::ranges::any_of(operands, [](const char* operand) { return isIndex(operand); });
   if (anyIndex || operands.empty()) {
     return std::nullopt;
   }

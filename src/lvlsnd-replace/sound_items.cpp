@@ -8,11 +8,11 @@
 
 namespace lvlsnd {
 
-namespace {
-
 bool isIndex(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
+
+namespace {
 
 // The item as the command line gave it, for a message.
 std::string typed(const SoundItem& item) {

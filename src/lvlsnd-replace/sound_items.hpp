@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lvlsnd {
@@ -26,6 +27,9 @@ struct SoundItems {
   std::vector<SoundItem> items;
   Outcome problem;
 };
+// Whether an operand is an INDEX: decimal digits alone.
+bool isIndex(std::string_view text);
+
 SoundItems readSoundItems(const char* levelPath, std::span<const char* const> operands);
 
 } // namespace lvlsnd

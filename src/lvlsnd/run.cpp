@@ -46,8 +46,7 @@ Outcome problemOfStart(LevelStream& level, const char* path) {
   if (startsLikeWav(start)) {
     return Problem{path, "A WAV file, not a level file", ""};
   }
-  int error = 0; // a level file's read failure is told without its reason
-  switch (levelFileKind(level.source, error)) {
+  switch (levelFileKind(level.source)) {
   case LevelFileKind::effect:
     return Problem{path, "An effect file, not a level file", ""};
   case LevelFileKind::unreadable:

@@ -50,9 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::current_path(scratch / "work");
   // A readable level file always completes; a WAV file or an effect file is refused.
   auto source = memorySource({data, size});
-  int error = 0;
-  bool refused =
-      startsLikeWav({data, size}) || levelFileKind(source, error) == LevelFileKind::effect;
+  bool refused = startsLikeWav({data, size}) || levelFileKind(source) == LevelFileKind::effect;
   if (runLevelFile(level.c_str(), quiet) != (refused ? exitComplaint : exitDone)) {
     std::abort();
   }
